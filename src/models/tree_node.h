@@ -1,0 +1,28 @@
+// TreeNode: one node of a boosted tree, as "model4.msgpack" describes it.
+// Nothing ties the fields together: a node may hold a leaf value and children,
+// and yes/no/missing are matched against the children's ids only when a walk
+// needs them.
+#ifndef VESKO_MODELS_TREE_NODE_H_
+#define VESKO_MODELS_TREE_NODE_H_
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vesko {
+
+struct TreeNode {
+  std::size_t nodeid = 0;
+  std::optional<std::string> split;  // "f" + column index
+  std::optional<double> split_condition;
+  std::optional<std::size_t> yes;
+  std::optional<std::size_t> no;
+  std::optional<std::size_t> missing;
+  std::optional<double> leaf;
+  std::vector<TreeNode> children;
+};
+
+}  // namespace vesko
+
+#endif  // VESKO_MODELS_TREE_NODE_H_

@@ -1,0 +1,50 @@
+// Gradient-boosted trees for two classes: base model 4 (word and word-pair
+// TF-IDF columns, then its 29 scaled features).
+#ifndef VESKO_MODELS_XGBOOST_H_
+#define VESKO_MODELS_XGBOOST_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "models/probability_pair.h"
+#include "models/tree_node.h"
+#include "tfidf/csr_matrix.h"
+
+namespace vesko {
+
+// The record of "model4.msgpack" as decoded: each tree still a generic value.
+struct XGBoostModelFile {
+  std::vector<nlohmann::json> trees;
+  std::uint64_t n_estimators = 0;
+  double learning_rate = 0.0;
+  double base_score = 0.0;
+  std::vector<std::string> classes;
+};
+
+// The boosted-tree model with its trees converted. Immutable after load; safe
+// to share across threads.
+struct XGBoostModel {
+  std::vector<TreeNode> trees;
+  std::uint64_t n_estimators = 0;  // read, not used: every tree is walked
+  double learning_rate = 0.0;      // read, not used: leaf values count as they stand
+  double base_score = 0.0;         // prior probability of spam
+  std::vector<std::string> classes;
+
+  // One pair per matrix row, in row order. Writes "WARNING: " lines for walks
+  // that cannot go on, and a trace of its work when the matrix has exactly one
+  // row. Throws FatalError on a stored column index not below the column count.
+  std::vector<ProbabilityPair> predict_proba(const CsrMatrix& x) const;
+
+  // The value of one tree for one dense feature row; `trace` writes the walk.
+  static double traverse_tree(const TreeNode& node, std::span<const double> features,
+                              std::size_t depth, bool trace);
+};
+
+}  // namespace vesko
+
+#endif  // VESKO_MODELS_XGBOOST_H_

@@ -1,0 +1,63 @@
+// CsrMatrix: a sparse matrix of doubles in compressed sparse row form, one row
+// per e-mail. Invariants, established by the builders and relied on by every
+// classifier: indptr has rows + 1 non-decreasing offsets starting at 0 and
+// ending at the number of stored entries; every column index is below cols;
+// within a row the columns strictly ascend; stored values are kept whatever
+// they are (0.0 and NaN included). Immutable once built.
+#ifndef VESKO_TFIDF_CSR_MATRIX_H_
+#define VESKO_TFIDF_CSR_MATRIX_H_
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+namespace vesko {
+
+class CsrMatrix {
+ public:
+  CsrMatrix() : indptr_{0} {}
+
+  // Builds from (row, column, value) triplets in any order: sorted by (row,
+  // column), values at one position summed, the shape exactly (rows, cols).
+  // Throws FatalError "all inputs should have the same length" (columns
+  // compared with rows first, then values with rows), then "row indices should
+  // be within shape" (all rows checked before any column), then "col indices
+  // should be within shape".
+  static CsrMatrix from_triplets(std::size_t rows, std::size_t cols,
+                                 const std::vector<std::size_t>& row_indices,
+                                 const std::vector<std::size_t>& col_indices,
+                                 const std::vector<double>& values);
+
+  // Takes over arrays that already satisfy the invariants above; used by the
+  // row-wise builders, which establish them as they go. Not checked here.
+  static CsrMatrix from_sorted_parts(std::size_t rows, std::size_t cols,
+                                     std::vector<std::size_t> indptr,
+                                     std::vector<std::size_t> indices, std::vector<double> data);
+
+  std::size_t rows() const { return rows_; }
+  std::size_t cols() const { return cols_; }
+  std::size_t nnz() const { return data_.size(); }
+
+  const std::vector<std::size_t>& indptr() const { return indptr_; }
+  const std::vector<std::size_t>& indices() const { return indices_; }
+  const std::vector<double>& data() const { return data_; }
+
+  // The stored entries of row r, in storage (ascending column) order.
+  std::span<const std::size_t> row_indices(std::size_t r) const {
+    return {indices_.data() + indptr_[r], indptr_[r + 1] - indptr_[r]};
+  }
+  std::span<const double> row_values(std::size_t r) const {
+    return {data_.data() + indptr_[r], indptr_[r + 1] - indptr_[r]};
+  }
+
+ private:
+  std::size_t rows_ = 0;
+  std::size_t cols_ = 0;
+  std::vector<std::size_t> indptr_;
+  std::vector<std::size_t> indices_;
+  std::vector<double> data_;
+};
+
+}  // namespace vesko
+
+#endif  // VESKO_TFIDF_CSR_MATRIX_H_
