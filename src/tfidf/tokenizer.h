@@ -1,0 +1,200 @@
+// Tokenizer: the terms of one text for a TF-IDF vectorizer. The vocabularies
+// were fitted on exactly these terms, so every rule here (what a word is, how a
+// pair is joined, trigrams over code points rather than bytes) must match
+// training byte for byte. The text is read as it is: no case folding, no
+// trimming, no normalisation.
+//
+// A word is a maximal run of at least two word characters (word_chars.h), what
+// `\b\w{2,}\b` matches; a run of one character is no word. A pair is two
+// neighbouring words joined by exactly one space, whatever separated them in
+// the text. A trigram is three consecutive code points of the text, whatever
+// they are (3 to 12 bytes). A byte that starts no well-formed UTF-8 sequence
+// counts as one non-word character of its own.
+#ifndef VESKO_TFIDF_TOKENIZER_H_
+#define VESKO_TFIDF_TOKENIZER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tfidf/word_chars.h"
+
+namespace vesko {
+
+// Stored in one byte; the loader picks it by model file number (1 to 4 give 0 to 3).
+enum class TokenizerMode : std::uint8_t {
+  WordUnigrams = 0,            // the words
+  WordBigrams = 1,             // the pairs of neighbouring words only
+  CharTrigrams = 2,            // every run of three code points
+  WordUnigramsAndBigrams = 3,  // the words, then the pairs
+};
+
+// Reusable per-thread storage for Tokenizer::for_each_term, so that a text
+// costs no allocation once the buffers have grown.
+struct TokenScratch {
+  std::string pair;                     // a pair that is not a slice of the text
+  std::vector<std::string_view> words;  // the words, when pairs follow them
+};
+
+// Immutable after construction; safe to share across threads.
+class Tokenizer {
+ public:
+  explicit Tokenizer(TokenizerMode mode) : mode_(mode), table_(&WordCharTable::instance()) {}
+  static Tokenizer create(TokenizerMode mode) { return Tokenizer(mode); }
+
+  TokenizerMode mode() const { return mode_; }
+
+  // The terms of `text` in order: words left to right; then (pair modes) pair
+  // i = word i, " ", word i + 1; or the trigrams left to right. Never fails;
+  // the empty text gives no terms. Thread-safe.
+  std::vector<std::string> tokenize(std::string_view text) const;
+
+  // Calls on_term(std::string_view) for each term, in the order of tokenize().
+  // A term view is valid only during its call: it points into `text` or into
+  // `scratch`. Thread-safe with one scratch per thread.
+  template <typename OnTerm>
+  void for_each_term(std::string_view text, TokenScratch& scratch, OnTerm&& on_term) const;
+
+  // Calls on_word(std::string_view) for each word, left to right.
+  template <typename OnWord>
+  void for_each_word(std::string_view text, OnWord&& on_word) const;
+
+  // Calls on_trigram(std::string_view) for each trigram, left to right.
+  template <typename OnTrigram>
+  static void for_each_trigram(std::string_view text, OnTrigram&& on_trigram);
+
+ private:
+  template <typename OnTerm>
+  static void emit_pair(std::string_view first, std::string_view second, TokenScratch& scratch,
+                        OnTerm& on_term);
+
+  TokenizerMode mode_;
+  const WordCharTable* table_;
+};
+
+template <typename OnWord>
+void Tokenizer::for_each_word(std::string_view text, OnWord&& on_word) const {
+  const WordCharTable& table = *table_;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = p + text.size();
+  for (;;) {
+    // Find the first word character.
+    for (;;) {
+      if (p >= end) return;
+      const ByteClass kind = table.byte_class(*p);
+      if (kind == ByteClass::kWord) break;
+      if (kind == ByteClass::kOther) {
+        ++p;
+        continue;
+      }
+      char32_t code_point;
+      const std::size_t length = decode_utf8(p, end, code_point);
+      if (table.is_word(code_point)) break;
+      p += length;
+    }
+    const unsigned char* const start = p;
+    // Take the whole run; its length in characters decides whether it is a word.
+    std::size_t chars = 0;
+    while (p < end) {
+      const ByteClass kind = table.byte_class(*p);
+      if (kind == ByteClass::kWord) {
+        ++p;
+        ++chars;
+        continue;
+      }
+      if (kind == ByteClass::kOther) break;
+      char32_t code_point;
+      const std::size_t length = decode_utf8(p, end, code_point);
+      if (!table.is_word(code_point)) break;
+      p += length;
+      ++chars;
+    }
+    if (chars >= 2) {
+      on_word(std::string_view(reinterpret_cast<const char*>(start),
+                               static_cast<std::size_t>(p - start)));
+    }
+  }
+}
+
+template <typename OnTrigram>
+void Tokenizer::for_each_trigram(std::string_view text, OnTrigram&& on_trigram) {
+  const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = begin + text.size();
+  auto next = [end](const unsigned char* p) {
+    if (*p < 0x80) return p + 1;
+    char32_t code_point;
+    return p + decode_utf8(p, end, code_point);
+  };
+  // Starts of the last three characters; `p` is the end of the newest one.
+  const unsigned char* s0 = begin;
+  if (s0 >= end) return;
+  const unsigned char* s1 = next(s0);
+  if (s1 >= end) return;
+  const unsigned char* s2 = next(s1);
+  if (s2 >= end) return;
+  const unsigned char* p = next(s2);
+  for (;;) {
+    on_trigram(
+        std::string_view(reinterpret_cast<const char*>(s0), static_cast<std::size_t>(p - s0)));
+    if (p >= end) return;
+    s0 = s1;
+    s1 = s2;
+    s2 = p;
+    p = next(p);
+  }
+}
+
+template <typename OnTerm>
+void Tokenizer::emit_pair(std::string_view first, std::string_view second, TokenScratch& scratch,
+                          OnTerm& on_term) {
+  // Words separated by exactly one space are already the pair, as a slice of
+  // the text; only other separators need the pair assembled.
+  if (second.data() == first.data() + first.size() + 1 && first.data()[first.size()] == ' ') {
+    on_term(std::string_view(first.data(), first.size() + 1 + second.size()));
+    return;
+  }
+  scratch.pair.assign(first);
+  scratch.pair.push_back(' ');
+  scratch.pair.append(second);
+  on_term(std::string_view(scratch.pair));
+}
+
+template <typename OnTerm>
+void Tokenizer::for_each_term(std::string_view text, TokenScratch& scratch,
+                              OnTerm&& on_term) const {
+  switch (mode_) {
+    case TokenizerMode::WordUnigrams:
+      for_each_word(text, on_term);
+      return;
+    case TokenizerMode::WordBigrams: {
+      std::string_view previous;
+      bool have_previous = false;
+      for_each_word(text, [&](std::string_view word) {
+        if (have_previous) emit_pair(previous, word, scratch, on_term);
+        previous = word;
+        have_previous = true;
+      });
+      return;
+    }
+    case TokenizerMode::CharTrigrams:
+      for_each_trigram(text, on_term);
+      return;
+    case TokenizerMode::WordUnigramsAndBigrams: {
+      scratch.words.clear();
+      for_each_word(text, [&](std::string_view word) {
+        on_term(word);
+        scratch.words.push_back(word);
+      });
+      for (std::size_t i = 1; i < scratch.words.size(); ++i) {
+        emit_pair(scratch.words[i - 1], scratch.words[i], scratch, on_term);
+      }
+      return;
+    }
+  }
+}
+
+}  // namespace vesko
+
+#endif  // VESKO_TFIDF_TOKENIZER_H_
