@@ -1,0 +1,197 @@
+#include "tfidf/vectorizer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <utility>
+
+#include "common/fatal_error.h"
+#include "common/thread_pool.h"
+
+namespace vesko {
+namespace {
+
+struct Hit {
+  std::size_t column;
+  std::size_t count;
+};
+
+// Per-thread counting state, reused by every text and every vectorizer that
+// runs on the thread. `slot` is indexed by column and stays all zero between
+// texts, so a text costs work in proportion to its own terms, never to V.
+struct Scratch {
+  std::vector<std::uint32_t> slot;  // column -> 1 + position in hits; 0: not hit
+  std::vector<Hit> hits;
+  std::vector<std::uint64_t> beyond;  // hit columns >= V: only a broken model file
+  TokenScratch tokens;
+};
+
+Scratch& thread_scratch() {
+  thread_local Scratch scratch;
+  return scratch;
+}
+
+// Restores the all-zero slots however the text ends (bad_alloc included).
+class ScratchReset {
+ public:
+  explicit ScratchReset(Scratch& scratch) : scratch_(scratch) {}
+  ~ScratchReset() {
+    for (const Hit& hit : scratch_.hits) scratch_.slot[hit.column] = 0;
+    scratch_.hits.clear();
+    scratch_.beyond.clear();
+  }
+  ScratchReset(const ScratchReset&) = delete;
+  ScratchReset& operator=(const ScratchReset&) = delete;
+
+ private:
+  Scratch& scratch_;
+};
+
+}  // namespace
+
+struct TfidfVectorizer::Row {
+  struct Entry {
+    std::size_t column;
+    double value;
+  };
+  std::vector<Entry> entries;  // ascending columns
+  bool idf_failure = false;    // a hit column >= idf length ...
+  std::size_t idf_column = 0;  // ... the smallest of them
+  bool shape_failure = false;  // a hit column < idf length but >= V
+};
+
+TfidfVectorizer::TfidfVectorizer(TfidfModel&& model, TokenizerMode mode)
+    : vocabulary_(std::move(model.vocabulary)),
+      idf_(std::move(model.idf)),
+      sublinear_tf_(model.sublinear_tf),
+      norm_(std::move(model.norm)),
+      norm_kind_(norm_ == "l2"   ? Norm::kL2
+                 : norm_ == "l1" ? Norm::kL1
+                                 : Norm::kNone),
+      tokenizer_(mode) {}
+
+TfidfVectorizer TfidfVectorizer::from_model(TfidfModel&& model, TokenizerMode mode) {
+  return TfidfVectorizer(std::move(model), mode);
+}
+
+void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
+  const std::size_t num_columns = vocabulary_.size();
+  // An empty vocabulary finds nothing, so no term needs to be made at all.
+  if (num_columns == 0) return;
+  Scratch& scratch = thread_scratch();
+  // A vocabulary has far fewer than 2^32 entries (its keys alone would need
+  // over 100 GiB), so hit positions fit the 32-bit slots.
+  if (scratch.slot.size() < num_columns) scratch.slot.resize(num_columns, 0);
+  ScratchReset reset(scratch);
+
+  std::size_t num_terms = 0;  // every term, found or not
+  tokenizer_.for_each_term(text, scratch.tokens, [&](std::string_view term) {
+    ++num_terms;
+    const auto found = vocabulary_.find(term);
+    if (found == vocabulary_.end()) return;
+    const std::uint64_t column = found->second;
+    if (column >= num_columns) {
+      scratch.beyond.push_back(column);
+      return;
+    }
+    std::uint32_t& slot = scratch.slot[column];
+    if (slot == 0) {
+      scratch.hits.push_back({static_cast<std::size_t>(column), 1});
+      slot = static_cast<std::uint32_t>(scratch.hits.size());
+    } else {
+      ++scratch.hits[slot - 1].count;
+    }
+  });
+
+  std::sort(scratch.hits.begin(), scratch.hits.end(),
+            [](const Hit& a, const Hit& b) { return a.column < b.column; });
+
+  const std::size_t idf_len = idf_.size();
+  const bool high_hit = !scratch.hits.empty() && scratch.hits.back().column >= idf_len;
+  if (high_hit || !scratch.beyond.empty()) [[unlikely]] {
+    // Reported as the smallest offending column of the row: a stable choice
+    // among those the model file gets wrong.
+    std::uint64_t smallest = UINT64_MAX;
+    for (const Hit& hit : scratch.hits) {
+      if (hit.column >= idf_len) {
+        smallest = hit.column;
+        break;
+      }
+    }
+    bool below_idf_len = false;
+    for (std::uint64_t column : scratch.beyond) {
+      if (column >= idf_len) {
+        smallest = std::min(smallest, column);
+      } else {
+        below_idf_len = true;
+      }
+    }
+    if (smallest != UINT64_MAX) {
+      row.idf_failure = true;
+      row.idf_column = static_cast<std::size_t>(smallest);
+    } else {
+      row.shape_failure = below_idf_len;
+    }
+    return;
+  }
+
+  row.entries.resize(scratch.hits.size());
+  const double total = static_cast<double>(num_terms);
+  const double* const idf = idf_.data();
+  for (std::size_t k = 0; k < scratch.hits.size(); ++k) {
+    const Hit& hit = scratch.hits[k];
+    const double count = static_cast<double>(hit.count);
+    const double weight = sublinear_tf_ ? 1.0 + std::log(count) : count / total;
+    row.entries[k] = {hit.column, weight * idf[hit.column]};
+  }
+
+  // Sums run in ascending column order from 0.0, as in training.
+  if (norm_kind_ == Norm::kL2) {
+    double sum = 0.0;
+    for (const Row::Entry& entry : row.entries) sum += entry.value * entry.value;
+    if (sum > 0.0) {
+      const double length = std::sqrt(sum);
+      for (Row::Entry& entry : row.entries) entry.value /= length;
+    }
+  } else if (norm_kind_ == Norm::kL1) {
+    double sum = 0.0;
+    for (const Row::Entry& entry : row.entries) sum += std::fabs(entry.value);
+    if (sum > 0.0) {
+      for (Row::Entry& entry : row.entries) entry.value /= sum;
+    }
+  }
+}
+
+CsrMatrix TfidfVectorizer::transform(std::span<const std::string> texts) const {
+  const std::size_t num_rows = texts.size();
+  const std::size_t num_columns = vocabulary_.size();
+  std::vector<Row> rows(num_rows);
+  parallel_for_index(num_rows, [&](std::size_t i) { compute_row(texts[i], rows[i]); });
+
+  // Every text's idf failure comes before any shape failure, as the triplets
+  // are checked against idf before the matrix checks its shape.
+  for (const Row& row : rows) {
+    if (row.idf_failure) throw_index_out_of_bounds(idf_.size(), row.idf_column);
+  }
+  for (const Row& row : rows) {
+    if (row.shape_failure) throw FatalError("col indices should be within shape");
+  }
+
+  std::vector<std::size_t> indptr(num_rows + 1);
+  indptr[0] = 0;
+  for (std::size_t i = 0; i < num_rows; ++i) indptr[i + 1] = indptr[i] + rows[i].entries.size();
+  std::vector<std::size_t> indices(indptr[num_rows]);
+  std::vector<double> data(indptr[num_rows]);
+  parallel_for_index(num_rows, [&](std::size_t i) {
+    std::size_t at = indptr[i];
+    for (const Row::Entry& entry : rows[i].entries) {
+      indices[at] = entry.column;
+      data[at] = entry.value;
+      ++at;
+    }
+  });
+  return CsrMatrix::from_sorted_parts(num_rows, num_columns, std::move(indptr), std::move(indices),
+                                      std::move(data));
+}
+
+}  // namespace vesko

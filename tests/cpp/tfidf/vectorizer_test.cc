@@ -1,0 +1,293 @@
+#include "tfidf/vectorizer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "common/fatal_error.h"
+
+namespace vesko {
+namespace {
+
+using Texts = std::vector<std::string>;
+
+TfidfModel make_model(Vocabulary vocabulary, std::vector<double> idf, bool sublinear_tf,
+                      std::string norm) {
+  TfidfModel model;
+  model.vocabulary = std::move(vocabulary);
+  model.idf = std::move(idf);
+  model.sublinear_tf = sublinear_tf;
+  model.norm = std::move(norm);
+  return model;
+}
+
+TfidfVectorizer make_vectorizer(Vocabulary vocabulary, std::vector<double> idf, bool sublinear_tf,
+                                std::string norm,
+                                TokenizerMode mode = TokenizerMode::WordUnigrams) {
+  return TfidfVectorizer::from_model(
+      make_model(std::move(vocabulary), std::move(idf), sublinear_tf, std::move(norm)), mode);
+}
+
+// The straightforward method, step by step: a hash map of counts per text,
+// triplets in map order, the matrix from triplets, then each row normalised
+// and rebuilt from triplets.
+CsrMatrix reference_transform(const TfidfModel& model, TokenizerMode mode, const Texts& texts) {
+  const Tokenizer tokenizer(mode);
+  const std::size_t num_columns = model.vocabulary.size();
+  std::vector<std::size_t> rows, cols;
+  std::vector<double> values;
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    const std::vector<std::string> terms = tokenizer.tokenize(texts[i]);
+    if (terms.empty()) continue;
+    std::unordered_map<std::uint64_t, std::size_t> counts;
+    if (!model.vocabulary.empty()) {
+      for (const std::string& term : terms) {
+        auto found = model.vocabulary.find(term);
+        if (found != model.vocabulary.end()) ++counts[found->second];
+      }
+    }
+    for (const auto& [column, count] : counts) {
+      const double weight = model.sublinear_tf
+                                ? 1.0 + std::log(static_cast<double>(count))
+                                : static_cast<double>(count) / static_cast<double>(terms.size());
+      if (column >= model.idf.size()) throw_index_out_of_bounds(model.idf.size(), column);
+      rows.push_back(i);
+      cols.push_back(column);
+      values.push_back(weight * model.idf[column]);
+    }
+  }
+  CsrMatrix raw = CsrMatrix::from_triplets(texts.size(), num_columns, rows, cols, values);
+  const bool l2 = model.norm == "l2";
+  if (!l2 && model.norm != "l1") return raw;
+  rows.clear();
+  cols.clear();
+  values.clear();
+  for (std::size_t i = 0; i < raw.rows(); ++i) {
+    double sum = 0.0;
+    for (double v : raw.row_values(i)) sum += l2 ? v * v : std::fabs(v);
+    const double divisor = l2 ? std::sqrt(sum) : sum;
+    for (std::size_t k = 0; k < raw.row_indices(i).size(); ++k) {
+      rows.push_back(i);
+      cols.push_back(raw.row_indices(i)[k]);
+      values.push_back(sum > 0.0 ? raw.row_values(i)[k] / divisor : raw.row_values(i)[k]);
+    }
+  }
+  return CsrMatrix::from_triplets(texts.size(), num_columns, rows, cols, values);
+}
+
+void expect_same(const CsrMatrix& actual, const CsrMatrix& expected) {
+  ASSERT_EQ(actual.rows(), expected.rows());
+  ASSERT_EQ(actual.cols(), expected.cols());
+  ASSERT_EQ(actual.indptr(), expected.indptr());
+  ASSERT_EQ(actual.indices(), expected.indices());
+  // Bit for bit: EXPECT_EQ on doubles is exact.
+  ASSERT_EQ(actual.data(), expected.data());
+}
+
+std::string fatal_message(const TfidfVectorizer& vectorizer, const Texts& texts) {
+  try {
+    vectorizer.transform(texts);
+  } catch (const FatalError& e) {
+    return e.what();
+  }
+  return "no failure";
+}
+
+// free -> 0, money -> 1, idf [2.0, 1.0]; "free money free offer" has N = 4.
+struct WorkedCase {
+  bool sublinear_tf;
+  const char* norm;
+  double free_value;
+  double money_value;
+};
+
+class WorkedExampleTest : public testing::TestWithParam<WorkedCase> {};
+
+TEST_P(WorkedExampleTest, GivesExactValues) {
+  const WorkedCase& c = GetParam();
+  const TfidfVectorizer vectorizer =
+      make_vectorizer({{"free", 0}, {"money", 1}}, {2.0, 1.0}, c.sublinear_tf, c.norm);
+  const CsrMatrix m = vectorizer.transform(Texts{"free money free offer"});
+  ASSERT_EQ(m.rows(), 1u);
+  ASSERT_EQ(m.cols(), 2u);
+  ASSERT_EQ(m.indices(), (std::vector<std::size_t>{0, 1}));
+  EXPECT_EQ(m.data()[0], c.free_value);
+  EXPECT_EQ(m.data()[1], c.money_value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Norms, WorkedExampleTest,
+    testing::Values(WorkedCase{false, "l2", 0.9701425001453319, 0.24253562503633297},
+                    WorkedCase{false, "l1", 0.8, 0.2}, WorkedCase{false, "L2", 1.0, 0.25},
+                    WorkedCase{false, "none", 1.0, 0.25}, WorkedCase{false, "", 1.0, 0.25},
+                    WorkedCase{false, "l2 ", 1.0, 0.25},
+                    WorkedCase{true, "l2", 0.95905587605771, 0.2832169249871526},
+                    WorkedCase{true, "none", 3.386294361119891, 1.0}));
+
+TEST(VectorizerTest, EmptyBatchHasNoRows) {
+  const CsrMatrix m =
+      make_vectorizer({{"aa", 0}, {"bb", 1}}, {1.0, 1.0}, false, "l2").transform(Texts{});
+  EXPECT_EQ(m.rows(), 0u);
+  EXPECT_EQ(m.cols(), 2u);
+  EXPECT_EQ(m.indptr(), (std::vector<std::size_t>{0}));
+  EXPECT_EQ(m.nnz(), 0u);
+}
+
+TEST(VectorizerTest, TextsWithoutHitsAreEmptyRowsInPlace) {
+  const TfidfVectorizer vectorizer = make_vectorizer({{"aa bb", 0}, {"cc", 1}}, {1.0, 1.0}, false,
+                                                     "l2", TokenizerMode::WordBigrams);
+  // Empty text; one word only; no hit; a hit.
+  const CsrMatrix m = vectorizer.transform(Texts{"", "aa", "cc dd", "x aa, bb"});
+  EXPECT_EQ(m.rows(), 4u);
+  EXPECT_EQ(m.indptr(), (std::vector<std::size_t>{0, 0, 0, 0, 1}));
+  EXPECT_EQ(m.indices(), (std::vector<std::size_t>{0}));
+  EXPECT_EQ(m.data(), (std::vector<double>{1.0}));
+}
+
+TEST(VectorizerTest, EmptyVocabularyGivesEmptyRowsAndNoColumns) {
+  const CsrMatrix m = make_vectorizer({}, {}, false, "l2").transform(Texts{"aa bb", "", "cc"});
+  EXPECT_EQ(m.rows(), 3u);
+  EXPECT_EQ(m.cols(), 0u);
+  EXPECT_EQ(m.indptr(), (std::vector<std::size_t>{0, 0, 0, 0}));
+}
+
+TEST(VectorizerTest, TermsSharingAColumnCountTogether) {
+  const CsrMatrix m =
+      make_vectorizer({{"aa", 0}, {"bb", 0}}, {1.0, 1.0}, false, "none").transform(Texts{"aa bb"});
+  EXPECT_EQ(m.cols(), 2u);
+  EXPECT_EQ(m.indices(), (std::vector<std::size_t>{0}));
+  EXPECT_EQ(m.data(), (std::vector<double>{1.0}));
+}
+
+// N counts every term, found or not: 2n - 1 terms for n words with pairs.
+TEST(VectorizerTest, WeightsDivideByAllTerms) {
+  const CsrMatrix m =
+      make_vectorizer({{"aa", 0}}, {1.0}, false, "none", TokenizerMode::WordUnigramsAndBigrams)
+          .transform(Texts{"aa bb cc"});
+  EXPECT_EQ(m.data(), (std::vector<double>{1.0 / 5.0}));
+}
+
+TEST(VectorizerTest, ZeroIdfIsStoredAndLeftUnnormalised) {
+  const TfidfVectorizer vectorizer =
+      make_vectorizer({{"aa", 0}, {"bb", 1}, {"cc", 2}}, {0.0, 0.0, -2.0}, false, "l1");
+  const CsrMatrix m = vectorizer.transform(Texts{"aa bb", "aa cc cc"});
+  EXPECT_EQ(m.indptr(), (std::vector<std::size_t>{0, 2, 4}));
+  EXPECT_EQ(m.indices(), (std::vector<std::size_t>{0, 1, 0, 2}));
+  // Row 0 sums to 0.0 and keeps its stored zeros; row 1 keeps its sign.
+  EXPECT_EQ(m.data(), (std::vector<double>{0.0, 0.0, 0.0, -1.0}));
+}
+
+TEST(VectorizerTest, IdfShorterThanAColumnFailsOnlyWhenHit) {
+  const TfidfVectorizer vectorizer =
+      make_vectorizer({{"aa", 0}, {"bb", 5}}, {1.0, 1.0, 1.0}, false, "l2");
+  EXPECT_EQ(vectorizer.transform(Texts{"aa cc"}).nnz(), 1u);
+  EXPECT_EQ(fatal_message(vectorizer, {"aa cc", "bb aa"}),
+            "index out of bounds: the len is 3 but the index is 5");
+}
+
+TEST(VectorizerTest, ColumnBeyondVocabularyFailsOnShape) {
+  const TfidfVectorizer vectorizer =
+      make_vectorizer({{"aa", 0}, {"bb", 2}}, {1.0, 1.0, 1.0}, false, "l2");
+  EXPECT_EQ(fatal_message(vectorizer, {"aa", "bb"}), "col indices should be within shape");
+}
+
+// Idf failures of any row come before shape failures; the first failing row
+// decides, and within it the smallest offending column.
+TEST(VectorizerTest, FailuresFollowRowOrderIdfFirst) {
+  Vocabulary vocabulary = {{"aa", 0},   {"shape", 3}, {"low", 1},
+                           {"nine", 9}, {"six", 6},   {"seven", 7}};
+  // V = 6; with an idf of length 4 every column from 4 up is an idf failure.
+  const TfidfVectorizer vectorizer = make_vectorizer(vocabulary, {1, 1, 1, 1}, false, "l2");
+  EXPECT_EQ(fatal_message(vectorizer, {"aa", "nine six", "seven"}),
+            "index out of bounds: the len is 4 but the index is 6");
+  EXPECT_EQ(fatal_message(vectorizer, {"seven", "nine six"}),
+            "index out of bounds: the len is 4 but the index is 7");
+  // A column below V but at or beyond the idf length is an idf failure too.
+  const TfidfVectorizer short_idf = make_vectorizer(vocabulary, {1, 1, 1}, false, "l2");
+  EXPECT_EQ(fatal_message(short_idf, {"shape"}),
+            "index out of bounds: the len is 3 but the index is 3");
+  // Column 7 is below the idf length 8 but beyond V = 6: a shape failure, yet
+  // a later row's idf failure still wins.
+  const TfidfVectorizer long_idf =
+      make_vectorizer(vocabulary, std::vector<double>(8, 1.0), false, "l2");
+  EXPECT_EQ(fatal_message(long_idf, {"seven aa", "low"}), "col indices should be within shape");
+  EXPECT_EQ(fatal_message(long_idf, {"seven aa", "nine"}),
+            "index out of bounds: the len is 8 but the index is 9");
+}
+
+TEST(VectorizerTest, FromModelTakesTheModelOver) {
+  TfidfModel model = make_model({{"aa", 0}}, {1.5}, true, "l1");
+  const TfidfVectorizer vectorizer =
+      TfidfVectorizer::from_model(std::move(model), TokenizerMode::CharTrigrams);
+  EXPECT_EQ(vectorizer.num_columns(), 1u);
+  EXPECT_EQ(vectorizer.idf(), (std::vector<double>{1.5}));
+  EXPECT_TRUE(vectorizer.sublinear_tf());
+  EXPECT_EQ(vectorizer.norm(), "l1");
+  EXPECT_EQ(vectorizer.tokenizer().mode(), TokenizerMode::CharTrigrams);
+}
+
+// Random texts over a small alphabet (so that terms repeat), with separators
+// that make pairs both slices of the text and assembled ones.
+std::string random_text(std::mt19937_64& rng) {
+  static const char* const kPieces[] = {"aa", "bb", "ab", "ba", "a",  "é", "ü",   "日本", " ",
+                                        " ",  " ",  "\n", ",",  "--", "😀", "x_y", "12"};
+  std::uniform_int_distribution<std::size_t> length(0, 60);
+  std::uniform_int_distribution<std::size_t> piece(0, std::size(kPieces) - 1);
+  std::string text;
+  for (std::size_t n = length(rng); n > 0; --n) text += kPieces[piece(rng)];
+  return text;
+}
+
+TEST(VectorizerTest, MatchesTheStraightforwardMethodBitForBit) {
+  std::mt19937_64 rng(20240611);
+  const TokenizerMode modes[] = {TokenizerMode::WordUnigrams, TokenizerMode::WordBigrams,
+                                 TokenizerMode::CharTrigrams,
+                                 TokenizerMode::WordUnigramsAndBigrams};
+  for (int round = 0; round < 12; ++round) {
+    Texts texts(round % 3 == 0 ? 700 : 40);
+    for (std::string& text : texts) text = random_text(rng);
+    for (TokenizerMode mode : modes) {
+      // The vocabulary: terms of a few texts and some strangers, some of them
+      // sharing a column; idf of mixed signs, zero included, longer than V.
+      const Tokenizer tokenizer(mode);
+      Vocabulary vocabulary;
+      std::uniform_int_distribution<int> coin(0, 3);
+      for (std::size_t i = 0; i < 10; ++i) {
+        for (std::string& term : tokenizer.tokenize(texts[i])) {
+          if (coin(rng) != 0) vocabulary.emplace(std::move(term), 0);
+        }
+      }
+      vocabulary.emplace("never seen", 0);
+      std::vector<std::uint64_t> columns(vocabulary.size());
+      for (std::size_t k = 0; k < columns.size(); ++k) columns[k] = k;
+      std::shuffle(columns.begin(), columns.end(), rng);
+      std::size_t k = 0;
+      for (auto& [term, column] : vocabulary) {
+        column = coin(rng) == 0 && k > 0 ? columns[k - 1] : columns[k];
+        ++k;
+      }
+      std::uniform_real_distribution<double> idf_value(-1.0, 9.0);
+      std::vector<double> idf(vocabulary.size() + 2);
+      for (double& v : idf) v = coin(rng) == 0 ? 0.0 : idf_value(rng);
+      for (bool sublinear : {false, true}) {
+        for (const char* norm : {"l2", "l1", "none"}) {
+          const TfidfModel model = make_model(vocabulary, idf, sublinear, norm);
+          const CsrMatrix expected = reference_transform(model, mode, texts);
+          const CsrMatrix actual =
+              TfidfVectorizer::from_model(TfidfModel(model), mode).transform(texts);
+          SCOPED_TRACE(testing::Message() << "round " << round << " mode " << static_cast<int>(mode)
+                                          << " sublinear " << sublinear << " norm " << norm);
+          expect_same(actual, expected);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vesko
