@@ -1,0 +1,292 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/fatal_error.h"
+#include "models/logistic.h"
+#include "models/svm.h"
+
+namespace vesko {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+const char* const kLen0Index0 = "index out of bounds: the len is 0 but the index is 0";
+
+using Row = std::vector<std::pair<std::size_t, double>>;
+
+// Stores exactly the given entries; columns are not checked against `cols`.
+CsrMatrix matrix(std::size_t cols, const std::vector<Row>& rows) {
+  std::vector<std::size_t> indptr = {0}, indices;
+  std::vector<double> data;
+  for (const Row& row : rows) {
+    for (const auto& [j, v] : row) {
+      indices.push_back(j);
+      data.push_back(v);
+    }
+    indptr.push_back(indices.size());
+  }
+  return CsrMatrix::from_sorted_parts(rows.size(), cols, indptr, indices, data);
+}
+
+template <typename Model>
+std::string failure_of(const Model& m, const CsrMatrix& x) {
+  try {
+    m.predict_proba(x);
+  } catch (const FatalError& e) {
+    return e.what();
+  }
+  return "no failure";
+}
+
+double sigmoid(double s) { return 1.0 / (1.0 + std::exp(-s)); }
+
+// The dense form column by column, as the model was trained; the classifier
+// takes shortcuts that must not change a single bit of its pairs.
+std::vector<ProbabilityPair> dense_reference(const LogisticRegressionModel& m, const CsrMatrix& x) {
+  std::vector<ProbabilityPair> out;
+  for (std::size_t r = 0; r < x.rows(); ++r) {
+    std::vector<double> d(x.cols(), 0.0);
+    for (std::size_t e = 0; e < x.row_indices(r).size(); ++e) {
+      d[x.row_indices(r)[e]] = x.row_values(r)[e];
+    }
+    if (m.scaler_scale) {
+      for (std::size_t j = 0; j < d.size(); ++j) {
+        if (j < m.scaler_mean->size() && j < m.scaler_scale->size()) {
+          d[j] = (d[j] - (*m.scaler_mean)[j]) / (*m.scaler_scale)[j];
+        }
+      }
+    }
+    auto score = [&](std::size_t c) {
+      double s = m.intercept[c];
+      for (std::size_t j = 0; j < d.size(); ++j) {
+        if (j < m.coef[c].size()) s = s + d[j] * m.coef[c][j];
+      }
+      return s;
+    };
+    if (m.coef.size() == 1) {
+      const double spam = sigmoid(score(0));
+      out.push_back({1.0 - spam, spam});
+      continue;
+    }
+    std::vector<double> s(m.classes.size());
+    double mx = -kInf, z = -0.0;
+    for (std::size_t c = 0; c < s.size(); ++c) {
+      s[c] = score(c);
+      if (s[c] > mx) mx = s[c];
+    }
+    for (double v : s) z = z + std::exp(v - mx);
+    out.push_back({std::exp(s[0] - mx) / z, std::exp(s[1] - mx) / z});
+  }
+  return out;
+}
+
+bool same_bits(double a, double b) {
+  if (std::isnan(a) && std::isnan(b)) return true;
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+TEST(Linear, MatrixWithoutRowsYieldsNothingWhateverTheModel) {
+  LogisticRegressionModel dense;
+  dense.scaler_mean = std::vector<double>{};
+  EXPECT_TRUE(LogisticRegressionModel{}.predict_proba(matrix(3, {})).empty());
+  EXPECT_TRUE(dense.predict_proba(matrix(3, {})).empty());
+  EXPECT_TRUE(LinearSVMModel{}.predict_proba(matrix(3, {})).empty());
+}
+
+TEST(Linear, SigmoidFormForExactlyOneCoefficientRow) {
+  LogisticRegressionModel lr;
+  lr.coef = {{2.0, -1.0}};
+  lr.intercept = {0.0, 99.0};  // only the first intercept counts
+  // `classes` left empty: the sigmoid form never reads it.
+  auto out = lr.predict_proba(matrix(2, {{}, {{0, 1.5}, {1, 0.5}}}));
+  EXPECT_EQ(out[0].clean_prob, 0.5);
+  EXPECT_EQ(out[0].spam_prob, 0.5);
+  const double spam = sigmoid(0.0 + 1.5 * 2.0 + 0.5 * -1.0);
+  EXPECT_EQ(out[1].spam_prob, spam);
+  EXPECT_EQ(out[1].clean_prob, 1.0 - spam);
+
+  LinearSVMModel svm{{{2.0, -1.0}}, {0.0}, {}};
+  auto svm_out = svm.predict_proba(matrix(2, {{{0, 1.5}, {1, 0.5}}}));
+  EXPECT_EQ(svm_out[0].spam_prob, spam);
+}
+
+TEST(Linear, SoftmaxFormOverTheClassCount) {
+  // Three classes, two returned; the fourth intercept is surplus.
+  LinearSVMModel svm{{{1.0}, {2.0}, {3.0}}, {0.0, 0.0, 0.0, 50.0}, {"a", "b", "c"}};
+  auto out = svm.predict_proba(matrix(1, {{{0, 1.0}}}));
+  const double z = -0.0 + std::exp(-2.0) + std::exp(-1.0) + std::exp(0.0);
+  EXPECT_EQ(out[0].clean_prob, std::exp(-2.0) / z);
+  EXPECT_EQ(out[0].spam_prob, std::exp(-1.0) / z);
+
+  // No coefficient rows: softmax form, intercepts alone on empty rows.
+  LogisticRegressionModel lr;
+  lr.intercept = {0.0, std::log(3.0)};
+  lr.classes = {"clean", "spam"};
+  auto empty_rows = lr.predict_proba(matrix(4, {{}}));
+  EXPECT_DOUBLE_EQ(empty_rows[0].clean_prob, 0.25);
+  EXPECT_DOUBLE_EQ(empty_rows[0].spam_prob, 0.75);
+}
+
+TEST(Linear, ClassesBeyondTheCoefficientRows) {
+  LinearSVMModel svm{{{1.0}, {1.0}}, {0.0, 0.0, 0.0}, {"a", "b", "c"}};
+  auto out = svm.predict_proba(matrix(1, {{}}));  // three intercepts alone
+  EXPECT_DOUBLE_EQ(out[0].clean_prob, 1.0 / 3.0);
+  EXPECT_EQ(failure_of(svm, matrix(1, {{{0, 1.0}}})),
+            "index out of bounds: the len is 2 but the index is 2");
+}
+
+TEST(Linear, IndexFailures) {
+  struct Case {
+    const char* name;
+    LogisticRegressionModel model;
+    std::vector<Row> rows;
+    std::string message;
+  };
+  const std::vector<double> mean5(5, 0.0);
+  const std::vector<Case> cases = {
+      {"sigmoid without intercept", {{{1.0}}, {}, {}, {}, {}}, {{}}, kLen0Index0},
+      {"sigmoid, sparse column beyond coef[0]",
+       {{{1.0, 1.0}}, {0.0}, {}, {}, {}},
+       {{{1, 1.0}, {3, 1.0}, {4, 1.0}}},
+       "index out of bounds: the len is 2 but the index is 3"},
+      {"softmax without classes", {{}, {0.0}, {}, {}, {}}, {{}}, kLen0Index0},
+      {"softmax, intercept shorter than classes",
+       {{{1.0}, {1.0}}, {0.0}, {"a", "b"}, {}, {}},
+       {{}},
+       "index out of bounds: the len is 1 but the index is 1"},
+      {"softmax, one class fails at the second probability",
+       {{}, {0.0}, {"a"}, {}, {}},
+       {{}},
+       "index out of bounds: the len is 1 but the index is 1"},
+      {"softmax, sparse column beyond coef[1]",
+       {{{1.0, 1.0}, {1.0}}, {0.0, 0.0}, {"a", "b"}, {}, {}},
+       {{{1, 1.0}}},
+       "index out of bounds: the len is 1 but the index is 1"},
+      {"dense, stored column not below k, before the missing intercept",
+       {{{1.0}}, {}, {}, mean5, {}},
+       {{{2, 1.0}, {7, 1.0}}},
+       "index out of bounds: the len is 5 but the index is 7"},
+      {"dense softmax, coefficient rows run out",
+       {{}, {0.0, 0.0}, {"a", "b"}, mean5, {}},
+       {{}},
+       kLen0Index0},
+      {"failure on the second row only",
+       {{{1.0}}, {0.0}, {}, {}, {}},
+       {{{0, 1.0}}, {{1, 1.0}}},
+       "index out of bounds: the len is 1 but the index is 1"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(failure_of(c.model, matrix(5, c.rows)), c.message) << c.name;
+  }
+  LinearSVMModel svm{{{1.0}}, {}, {}};
+  EXPECT_EQ(failure_of(svm, matrix(1, {{}})), kLen0Index0);
+}
+
+TEST(Linear, DenseSoftmaxWithoutColumnsReadsNoCoefficients) {
+  LogisticRegressionModel lr;
+  lr.intercept = {0.0, 0.0};
+  lr.classes = {"a", "b"};
+  lr.scaler_mean = std::vector<double>{};
+  auto out = lr.predict_proba(matrix(0, {{}}));
+  EXPECT_EQ(out[0].clean_prob, 0.5);
+}
+
+TEST(Linear, ShortScalerStandardisesOnlyItsColumns) {
+  // mean 10 long, scale 12 long, 37 columns: columns 0..9 standardised,
+  // 10..36 as stored; unstored standardised columns contribute too.
+  LogisticRegressionModel lr;
+  lr.coef = {std::vector<double>(37, 1.0)};
+  lr.intercept = {0.0};
+  lr.scaler_mean = std::vector<double>(10, 1.0);
+  lr.scaler_scale = std::vector<double>(12, 2.0);
+  auto out = lr.predict_proba(matrix(37, {{{3, 5.0}, {20, 4.0}}, {}}));
+  // Row 0: nine unstored scaled columns at -0.5, column 3 at 2.0, column 20 at 4.0.
+  double s = 0.0;
+  for (std::size_t j = 0; j < 10; ++j) s = s + (j == 3 ? 2.0 : -0.5);
+  s = s + 4.0;
+  EXPECT_EQ(out[0].spam_prob, sigmoid(s));
+  EXPECT_EQ(out[1].spam_prob, sigmoid(-5.0));
+}
+
+TEST(Linear, MeanWithoutScaleIsDenseAndToleratesShortRows) {
+  LogisticRegressionModel lr;
+  lr.coef = {{1.0, 2.0}};
+  lr.intercept = {0.5};
+  lr.scaler_mean = std::vector<double>(4, 100.0);  // ignored without a scale
+  const CsrMatrix x = matrix(4, {{{1, 3.0}, {3, 7.0}}});
+  auto out = lr.predict_proba(x);
+  EXPECT_EQ(out[0].spam_prob, sigmoid(0.5 + 3.0 * 2.0));
+  lr.scaler_mean.reset();
+  EXPECT_EQ(failure_of(lr, x), "index out of bounds: the len is 2 but the index is 3");
+}
+
+TEST(Linear, DenseFormKeepsNaNFromUnstoredColumns) {
+  // 0.0 times an infinite weight is NaN even where nothing is stored.
+  LogisticRegressionModel lr;
+  lr.coef = {{1.0, 1.0, kInf}};
+  lr.intercept = {0.0};
+  lr.scaler_mean = std::vector<double>{0.0};
+  lr.scaler_scale = std::vector<double>{1.0};
+  auto out = lr.predict_proba(matrix(3, {{{1, 2.0}}}));
+  EXPECT_TRUE(std::isnan(out[0].spam_prob));
+  // A zero scale is not an error: the infinity passes through.
+  lr.coef = {{1.0, 1.0, 1.0}};
+  lr.scaler_scale = std::vector<double>{0.0};
+  out = lr.predict_proba(matrix(3, {{{0, 2.0}}}));
+  EXPECT_EQ(out[0].spam_prob, 1.0);
+}
+
+TEST(Linear, DenseFormMatchesColumnByColumnScoring) {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> unit(-2.0, 2.0);
+  auto value = [&]() {
+    const int pick = static_cast<int>(rng() % 40);
+    if (pick == 0) return kNaN;
+    if (pick == 1) return kInf;
+    if (pick == 2) return 0.0;
+    if (pick == 3) return -0.0;
+    return unit(rng);
+  };
+  for (int trial = 0; trial < 300; ++trial) {
+    const std::size_t k = rng() % 40;
+    const std::size_t n_coef = (trial % 3 == 0) ? 1 : 2 + rng() % 2;
+    LogisticRegressionModel lr;
+    lr.classes.assign(n_coef == 1 ? 0 : 2 + rng() % 2, "c");
+    for (std::size_t c = 0; c < n_coef; ++c) {
+      lr.coef.emplace_back(rng() % (k + 5));
+      for (double& w : lr.coef.back()) w = value();
+      lr.intercept.push_back(unit(rng));
+    }
+    if (n_coef > 1) lr.classes.resize(std::min(lr.classes.size(), n_coef));
+    lr.scaler_mean.emplace(rng() % (k + 3));
+    for (double& v : *lr.scaler_mean) v = unit(rng);
+    if (trial % 4 != 0) {
+      lr.scaler_scale.emplace(rng() % (k + 3));
+      for (double& v : *lr.scaler_scale) v = unit(rng);
+    }
+    std::vector<Row> rows(5);
+    for (Row& row : rows) {
+      for (std::size_t j = 0; j < k; ++j) {
+        if (rng() % 3 == 0) row.emplace_back(j, value());
+      }
+    }
+    const CsrMatrix x = matrix(k, rows);
+    const auto got = lr.predict_proba(x);
+    const auto want = dense_reference(lr, x);
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t r = 0; r < got.size(); ++r) {
+      EXPECT_TRUE(same_bits(got[r].clean_prob, want[r].clean_prob)) << trial << " row " << r;
+      EXPECT_TRUE(same_bits(got[r].spam_prob, want[r].spam_prob)) << trial << " row " << r;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vesko
