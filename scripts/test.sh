@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, builds and installs the module,
+# then the C++ suite (ctest), the Python suite (pytest, against the installed
+# module) and a short smoke run of every fuzzer. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+JOBS="$(nproc 2>/dev/null || echo 2)"
+
+bash scripts/setup.sh
+python3 -m pip install -q --disable-pip-version-check --no-build-isolation .
+
+cmake -S . -B build/tests -G Ninja -DCMAKE_BUILD_TYPE=Release -DVESKO_BUILD_MODULE=OFF \
+  -DVESKO_BUILD_TESTS=ON -DVESKO_BUILD_BENCH=ON >/dev/null
+cmake --build build/tests -j "$JOBS"
+ctest --test-dir build/tests --output-on-failure -j "$JOBS"
+
+(cd tests/python && python3 -m pytest -q -p no:cacheprovider .)
+
+if [[ -x scripts/fuzz_smoke.sh ]]; then
+  bash scripts/fuzz_smoke.sh
+fi

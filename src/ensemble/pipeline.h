@@ -1,0 +1,51 @@
+// The batch prediction road: lower-case and featurise every e-mail, run the
+// four TF-IDF transforms, scale the features per model, classify with each
+// base model, then the meta classifier over the base probabilities and the
+// raw features. Per-e-mail steps run on the process-wide pool; results keep
+// input order whatever the scheduling, and do not depend on the pool's size.
+#ifndef VESKO_ENSEMBLE_PIPELINE_H_
+#define VESKO_ENSEMBLE_PIPELINE_H_
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "ensemble/rust_ensemble.h"
+#include "models/probability_pair.h"
+
+namespace vesko {
+
+struct LabelProbability {
+  const char* label;  // "spam" or "clean"
+  double probability;
+};
+
+struct BaseAndFinalPrediction {
+  std::array<LabelProbability, 4> base_predictions;
+  LabelProbability final_prediction;
+};
+
+// The meta classifier's (clean, spam) pair per e-mail, in input order. For a
+// batch of exactly one e-mail writes the "DEBUG" lines of each base model's
+// pair, the first 10 features and the first 16 meta-features. Throws
+// FatalError when the model files disagree with each other.
+std::vector<ProbabilityPair> stacked_predict_proba(const RustEnsemble& ensemble,
+                                                   const std::vector<std::string>& emails);
+
+// ("spam", spam) when spam > clean, else ("clean", clean).
+std::vector<LabelProbability> predict_batch_impl(const RustEnsemble& ensemble,
+                                                 const std::vector<std::string>& emails);
+
+// stacked_predict_proba unchanged.
+std::vector<ProbabilityPair> predict_proba_batch_impl(const RustEnsemble& ensemble,
+                                                      const std::vector<std::string>& emails);
+
+// Each base model's label ("spam" when its spam probability > 0.5) with its
+// spam probability, and the final label with the final spam probability. No
+// "DEBUG" lines of the ensemble's own.
+std::vector<BaseAndFinalPrediction> predict_with_base_models_impl(
+    const RustEnsemble& ensemble, const std::vector<std::string>& emails);
+
+}  // namespace vesko
+
+#endif  // VESKO_ENSEMBLE_PIPELINE_H_

@@ -1,0 +1,201 @@
+#include "py_arguments.h"
+
+#include <exception>
+#include <new>
+#include <stdexcept>
+
+namespace vesko::py {
+namespace {
+
+// Owned reference that is released on scope exit.
+struct Ref {
+  PyObject* object;
+  explicit Ref(PyObject* o) : object(o) {}
+  Ref(const Ref&) = delete;
+  Ref& operator=(const Ref&) = delete;
+  ~Ref() { Py_XDECREF(object); }
+  PyObject* get() const { return object; }
+  explicit operator bool() const { return object != nullptr; }
+};
+
+void set_type_error(const std::string& message) {
+  PyErr_SetString(PyExc_TypeError, message.c_str());
+}
+
+std::optional<std::string> utf8_copy(PyObject* text) {
+  Ref bytes(PyUnicode_AsUTF8String(text));
+  if (!bytes) return std::nullopt;
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0) return std::nullopt;
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+// The conversion of one item, with the unwrapped refusals.
+std::optional<std::string> convert_string(PyObject* object) {
+  if (!PyUnicode_Check(object)) {
+    set_conversion_refusal(object, "PyString");
+    return std::nullopt;
+  }
+  return utf8_copy(object);
+}
+
+std::optional<std::vector<std::string>> convert_string_list(PyObject* object) {
+  if (PyUnicode_Check(object)) {
+    set_type_error("Can't extract `str` to `Vec`");
+    return std::nullopt;
+  }
+  if (!PySequence_Check(object)) {
+    set_conversion_refusal(object, "Sequence");
+    return std::nullopt;
+  }
+  std::vector<std::string> strings;
+  Py_ssize_t length = PySequence_Size(object);
+  if (length < 0) {
+    PyErr_Clear();
+  } else {
+    strings.reserve(static_cast<std::size_t>(length));
+  }
+  Ref iterator(PyObject_GetIter(object));
+  if (!iterator) return std::nullopt;
+  while (PyObject* raw_item = PyIter_Next(iterator.get())) {
+    Ref item(raw_item);
+    std::optional<std::string> text = convert_string(item.get());
+    if (!text) return std::nullopt;
+    strings.push_back(std::move(*text));
+  }
+  if (PyErr_Occurred()) return std::nullopt;
+  return strings;
+}
+
+}  // namespace
+
+std::string CallableName::full_name() const {
+  std::string name;
+  if (class_name != nullptr) {
+    name += class_name;
+    name += '.';
+  }
+  name += function_name;
+  name += "()";
+  return name;
+}
+
+PyObject* parse_single_argument(const CallableName& callable, PyObject* args, PyObject* kwargs) {
+  PyObject* slot = nullptr;
+  Py_ssize_t positional = args != nullptr ? PyTuple_Size(args) : 0;
+  if (positional > 1) {
+    set_type_error(callable.full_name() + " takes 1 positional arguments but " +
+                   std::to_string(positional) + " were given");
+    return nullptr;
+  }
+  if (positional == 1) slot = PyTuple_GetItem(args, 0);
+
+  if (kwargs != nullptr) {
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    Py_ssize_t position = 0;
+    while (PyDict_Next(kwargs, &position, &key, &value)) {
+      std::optional<std::string> name =
+          PyUnicode_Check(key) ? utf8_copy(key) : std::optional<std::string>();
+      if (!name) PyErr_Clear();
+      if (name && *name == callable.parameter) {
+        if (slot != nullptr) {
+          set_type_error(callable.full_name() + " got multiple values for argument '" +
+                         callable.parameter + "'");
+          return nullptr;
+        }
+        slot = value;
+        continue;
+      }
+      Ref shown(PyObject_Str(key));
+      std::optional<std::string> text = shown ? utf8_copy(shown.get()) : std::nullopt;
+      if (!text) {
+        PyErr_Clear();
+        text = "<unknown>";
+      }
+      set_type_error(callable.full_name() + " got an unexpected keyword argument '" + *text + "'");
+      return nullptr;
+    }
+  }
+
+  if (slot == nullptr) {
+    set_type_error(callable.full_name() + " missing 1 required positional argument: '" +
+                   callable.parameter + "'");
+    return nullptr;
+  }
+  return slot;
+}
+
+void set_conversion_refusal(PyObject* object, const char* target) {
+  std::string type_name = "<failed to extract type name>";
+  Ref qualname(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)),
+                                      "__qualname__"));
+  if (qualname && PyUnicode_Check(qualname.get())) {
+    if (std::optional<std::string> text = utf8_copy(qualname.get())) type_name = std::move(*text);
+  }
+  PyErr_Clear();
+  set_type_error("'" + type_name + "' object cannot be converted to '" + target + "'");
+}
+
+void wrap_argument_error(const char* parameter) {
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  if (type != PyExc_TypeError) {
+    PyErr_Restore(type, value, traceback);
+    return;
+  }
+  PyErr_NormalizeException(&type, &value, &traceback);
+  Ref old_type(type);
+  Ref old_value(value);
+  Ref old_traceback(traceback);
+
+  std::string message;
+  Ref shown(PyObject_Str(old_value.get()));
+  if (std::optional<std::string> text = shown ? utf8_copy(shown.get()) : std::nullopt) {
+    message = std::move(*text);
+  }
+  PyErr_Clear();
+  Ref cause(old_value ? PyException_GetCause(old_value.get()) : nullptr);
+
+  std::string wrapped = std::string("argument '") + parameter + "': " + message;
+  Ref new_value(PyObject_CallFunction(PyExc_TypeError, "s#", wrapped.data(),
+                                      static_cast<Py_ssize_t>(wrapped.size())));
+  if (!new_value) return;  // the failure to build it is the error now
+  if (cause) {
+    // PyException_SetCause steals the reference.
+    Py_INCREF(cause.get());
+    PyException_SetCause(new_value.get(), cause.get());
+  }
+  PyErr_SetObject(PyExc_TypeError, new_value.get());
+}
+
+std::optional<std::string> extract_string(PyObject* object, const char* parameter) {
+  std::optional<std::string> text = convert_string(object);
+  if (!text) wrap_argument_error(parameter);
+  return text;
+}
+
+std::optional<std::vector<std::string>> extract_string_list(PyObject* object,
+                                                            const char* parameter) {
+  std::optional<std::vector<std::string>> strings = convert_string_list(object);
+  if (!strings) wrap_argument_error(parameter);
+  return strings;
+}
+
+PyObject* set_error_from_current_exception() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& error) {
+    PyErr_SetString(PyExc_RuntimeError, error.what());
+  } catch (...) {
+    PyErr_SetString(PyExc_RuntimeError, "unknown internal failure");
+  }
+  return nullptr;
+}
+
+}  // namespace vesko::py

@@ -1,0 +1,15 @@
+// The module functions extract_features(text) and extract_features_batch(texts).
+#ifndef VESKO_PY_FEATURES_H_
+#define VESKO_PY_FEATURES_H_
+
+#include <Python.h>
+
+namespace vesko::py {
+
+// Method definitions, bound to the module by the module body in this order.
+extern PyMethodDef kExtractFeaturesDef;
+extern PyMethodDef kExtractFeaturesBatchDef;
+
+}  // namespace vesko::py
+
+#endif  // VESKO_PY_FEATURES_H_

@@ -1,0 +1,89 @@
+#include "ensemble/feature_scaler.h"
+
+#include <cmath>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/fatal_error.h"
+
+namespace vesko {
+namespace {
+
+FeatureScaler make(std::string type, std::optional<std::vector<double>> mean,
+                   std::optional<std::vector<double>> scale,
+                   std::optional<std::vector<double>> min = std::nullopt) {
+  FeatureScaler s;
+  s.scaler_type = std::move(type);
+  s.scaler_mean = std::move(mean);
+  s.scaler_scale = std::move(scale);
+  s.scaler_min = std::move(min);
+  return s;
+}
+
+TEST(FeatureScaler, FromTfidfModelCopiesFieldsAndDefaultsToNone) {
+  TfidfModel model;
+  EXPECT_EQ(FeatureScaler::from_tfidf_model(model).scaler_type, "none");
+  model.scaler_type = "standard";
+  model.scaler_mean = std::vector<double>{1.0};
+  FeatureScaler s = FeatureScaler::from_tfidf_model(model);
+  EXPECT_EQ(s.scaler_type, "standard");
+  EXPECT_EQ(s.scaler_mean, std::vector<double>{1.0});
+  EXPECT_FALSE(s.scaler_scale.has_value());
+}
+
+TEST(FeatureScaler, StandardAndMinmaxArithmetic) {
+  std::vector<double> x = {1.0, 4.0, 2.0};
+  EXPECT_EQ(apply_feature_scaler(x, make("standard", {{1.0, 2.0, 0.0, 9.0}}, {{2.0, 4.0, 1.0, 9.0}})),
+            (std::vector<double>{0.0, 0.5, 2.0}));
+  // Subtract first, then multiply.
+  EXPECT_EQ(apply_feature_scaler(x, make("minmax", std::nullopt, {{0.1, 0.1, 3.0}},
+                                         {{1.0, 1.0, 0.5}})),
+            (std::vector<double>{0.0, (4.0 - 1.0) * 0.1, 4.5}));
+  std::vector<double> zero_scale =
+      apply_feature_scaler(std::vector<double>{1.0, 2.0}, make("standard", {{1.0, 1.0}}, {{0.0, 0.0}}));
+  EXPECT_TRUE(std::isnan(zero_scale[0]));
+  EXPECT_TRUE(std::isinf(zero_scale[1]));
+}
+
+TEST(FeatureScaler, UnchangedWhenTypeOrVectorsDoNotApply) {
+  std::vector<double> x = {3.0, -1.0};
+  for (const FeatureScaler& s : {
+           make("none", {{1.0, 1.0}}, {{2.0, 2.0}}),
+           make("Standard", {{1.0, 1.0}}, {{2.0, 2.0}}),
+           make("", {{1.0, 1.0}}, {{2.0, 2.0}}),
+           make("standard", {{1.0, 1.0}}, std::nullopt),
+           make("standard", std::nullopt, {{2.0, 2.0}}),
+           make("minmax", {{1.0, 1.0}}, {{2.0, 2.0}}),  // no scaler_min
+       }) {
+    EXPECT_EQ(apply_feature_scaler(x, s), x) << s.scaler_type;
+  }
+  EXPECT_TRUE(apply_feature_scaler(std::vector<double>{}, make("standard", {{}}, {{}})).empty());
+}
+
+TEST(FeatureScaler, ShortVectorFailsAtTheFirstMissingIndex) {
+  std::vector<double> x(29, 1.0);
+  auto message = [&](const FeatureScaler& s) {
+    try {
+      apply_feature_scaler(x, s);
+    } catch (const FatalError& e) {
+      return std::string(e.what());
+    }
+    return std::string("no failure");
+  };
+  std::vector<double> full(29, 1.0), ten(10, 1.0), twelve(12, 1.0);
+  EXPECT_EQ(message(make("standard", ten, full)),
+            "index out of bounds: the len is 10 but the index is 10");
+  EXPECT_EQ(message(make("standard", full, twelve)),
+            "index out of bounds: the len is 12 but the index is 12");
+  // Both short: the mean is read first at the same index.
+  EXPECT_EQ(message(make("standard", ten, ten)),
+            "index out of bounds: the len is 10 but the index is 10");
+  EXPECT_EQ(message(make("minmax", std::nullopt, full, twelve)),
+            "index out of bounds: the len is 12 but the index is 12");
+  EXPECT_EQ(message(make("standard", std::vector<double>(40, 0.0), std::vector<double>(40, 1.0))),
+            "no failure");
+}
+
+}  // namespace
+}  // namespace vesko

@@ -1,0 +1,209 @@
+#include "ensemble/pipeline.h"
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <tbb/task_arena.h>
+
+#include "common/fatal_error.h"
+
+namespace vesko {
+namespace {
+
+constexpr std::size_t kFeatures = 29;
+const std::vector<std::string> kWords = {"free", "money", "click", "here", "meeting",
+                                         "tomorrow", "viagra", "offer", "report", "team"};
+
+TfidfModel tfidf_model(const std::vector<std::string>& terms, std::string scaler_type) {
+  TfidfModel model;
+  for (std::size_t i = 0; i < terms.size(); ++i) {
+    model.vocabulary[terms[i]] = i;
+    model.idf.push_back(1.0 + 0.25 * static_cast<double>(i));
+  }
+  model.scaler_type = std::move(scaler_type);
+  model.scaler_mean = std::vector<double>(kFeatures, 0.5);
+  model.scaler_scale = std::vector<double>(kFeatures, 2.0);
+  model.scaler_min = std::vector<double>(kFeatures, 0.0);
+  return model;
+}
+
+std::vector<double> weights(std::size_t n, double seed) {
+  std::vector<double> w(n);
+  for (std::size_t i = 0; i < n; ++i) w[i] = std::sin(seed + 1.7 * static_cast<double>(i));
+  return w;
+}
+
+// A small but complete ensemble; `meta_intercept` fixes the final pair when
+// `meta_coef_zero` is set.
+RustEnsemble make_ensemble(double meta_intercept, bool meta_coef_zero) {
+  std::vector<std::string> pairs;
+  for (std::size_t i = 0; i + 1 < kWords.size(); ++i) pairs.push_back(kWords[i] + " " + kWords[i + 1]);
+  std::vector<std::string> trigrams = {"fre", "ree", "mon", "one", "ney", "cli", "eet", "ing"};
+  std::vector<std::string> mixed = kWords;
+  mixed.insert(mixed.end(), pairs.begin(), pairs.end());
+
+  const std::size_t v1 = kWords.size(), v2 = pairs.size(), v3 = trigrams.size(), v4 = mixed.size();
+  RustEnsemble e{
+      TfidfVectorizer::from_model(tfidf_model(kWords, "minmax"), TokenizerMode::WordUnigrams),
+      NaiveBayesModel{{weights(v1 + kFeatures, 0.1), weights(v1 + kFeatures, 0.9)},
+                      {std::log(0.5), std::log(0.5)},
+                      {"clean", "spam"}},
+      {},
+      TfidfVectorizer::from_model(tfidf_model(pairs, "standard"), TokenizerMode::WordBigrams),
+      LogisticRegressionModel{{weights(v2 + kFeatures, 0.3)}, {0.1}, {"clean", "spam"}, {}, {}},
+      {},
+      TfidfVectorizer::from_model(tfidf_model(trigrams, "none"), TokenizerMode::CharTrigrams),
+      LinearSVMModel{{weights(v3 + kFeatures, 0.5)}, {-0.2}, {"clean", "spam"}},
+      {},
+      TfidfVectorizer::from_model(tfidf_model(mixed, "standard"),
+                                  TokenizerMode::WordUnigramsAndBigrams),
+      XGBoostModel{},
+      {},
+      LogisticRegressionModel{{meta_coef_zero ? std::vector<double>(37, 0.0) : weights(37, 0.7)},
+                              {meta_intercept},
+                              {"clean", "spam"},
+                              std::vector<double>(37, 0.1),
+                              std::vector<double>(37, 1.5)},
+      true,
+  };
+  e.model1_scaler = FeatureScaler::from_tfidf_model(tfidf_model(kWords, "minmax"));
+  e.model2_scaler = FeatureScaler::from_tfidf_model(tfidf_model(pairs, "standard"));
+  e.model4_scaler = FeatureScaler::from_tfidf_model(tfidf_model(mixed, "standard"));
+  TreeNode root;
+  root.nodeid = 0;
+  root.split = "f" + std::to_string(v4);  // the first hand-made feature column
+  root.split_condition = 0.0;
+  root.yes = 1;
+  root.no = 2;
+  root.children.resize(2);
+  root.children[0].nodeid = 1;
+  root.children[0].leaf = -0.5;
+  root.children[1].nodeid = 2;
+  root.children[1].leaf = 0.25;
+  e.model4.trees.push_back(root);
+  e.model4.base_score = 0.4;
+  return e;
+}
+
+std::vector<std::string> random_emails(std::size_t count, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<std::string> emails(count);
+  for (std::string& email : emails) {
+    std::size_t words = rng() % 40;
+    for (std::size_t w = 0; w < words; ++w) {
+      email += kWords[rng() % kWords.size()];
+      email += (rng() % 5 == 0) ? "! <b>" : " ";
+    }
+  }
+  return emails;
+}
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+TEST(Pipeline, LabelRules) {
+  std::vector<std::string> one = {"free money"};
+  struct Case {
+    double intercept;
+    const char* label;
+    bool label_prob_is_spam;
+  };
+  for (Case c : {Case{0.0, "clean", true}, Case{std::log(0.7 / 0.3), "spam", true},
+                 Case{std::log(0.3 / 0.7), "clean", false}}) {
+    RustEnsemble e = make_ensemble(c.intercept, true);
+    testing::internal::CaptureStderr();
+    std::vector<ProbabilityPair> pairs = predict_proba_batch_impl(e, {"a", "b"});
+    std::vector<LabelProbability> labels = predict_batch_impl(e, {"a", "b"});
+    std::vector<BaseAndFinalPrediction> base = predict_with_base_models_impl(e, {"a", "b"});
+    testing::internal::GetCapturedStderr();
+    ASSERT_EQ(labels.size(), 2u);
+    EXPECT_STREQ(labels[0].label, c.label);
+    double expected = c.label_prob_is_spam ? pairs[0].spam_prob : pairs[0].clean_prob;
+    EXPECT_EQ(labels[0].probability, expected);
+    EXPECT_STREQ(base[0].final_prediction.label, c.label);
+    // The final probability is always the spam probability.
+    EXPECT_EQ(base[0].final_prediction.probability, pairs[0].spam_prob);
+  }
+}
+
+TEST(Pipeline, BaseLabelAtExactlyHalfIsClean) {
+  RustEnsemble e = make_ensemble(0.0, false);
+  e.model1.feature_log_prob = {std::vector<double>(39, 0.0), std::vector<double>(39, 0.0)};
+  std::vector<BaseAndFinalPrediction> base = predict_with_base_models_impl(e, {"x", "y"});
+  EXPECT_STREQ(base[0].base_predictions[0].label, "clean");
+  EXPECT_EQ(base[0].base_predictions[0].probability, 0.5);
+}
+
+TEST(Pipeline, EmptyBatch) {
+  RustEnsemble e = make_ensemble(0.0, false);
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(predict_batch_impl(e, {}).empty());
+  EXPECT_TRUE(predict_proba_batch_impl(e, {}).empty());
+  EXPECT_TRUE(predict_with_base_models_impl(e, {}).empty());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(Pipeline, DebugLinesOnlyForOneEmail) {
+  RustEnsemble e = make_ensemble(0.0, false);
+  testing::internal::CaptureStderr();
+  predict_proba_batch_impl(e, {"free money"});
+  std::string one = testing::internal::GetCapturedStderr();
+  EXPECT_NE(one.find("DEBUG: Model 1 predictions: clean="), std::string::npos);
+  EXPECT_NE(one.find("\nDEBUG: Model 4 predictions: clean="), std::string::npos);
+  EXPECT_NE(one.find("\nDEBUG: Custom features (first 10): [0.0"), std::string::npos);
+  EXPECT_NE(one.find("\nDEBUG: Full meta-features (first 16): ["), std::string::npos);
+  // The boosted trees' trace comes first, during model 4.
+  EXPECT_LT(one.find("DEBUG XGBoost: base_logit="), one.find("DEBUG: Model 1"));
+
+  testing::internal::CaptureStderr();
+  predict_with_base_models_impl(e, {"free money"});
+  std::string base = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(base.find("DEBUG: "), std::string::npos);
+  EXPECT_NE(base.find("DEBUG XGBoost: "), std::string::npos);
+
+  testing::internal::CaptureStderr();
+  predict_proba_batch_impl(e, {"free money", "meeting"});
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(Pipeline, ProbaAndLabelsAgree) {
+  RustEnsemble e = make_ensemble(0.2, false);
+  std::vector<std::string> emails = random_emails(50, 3);
+  std::vector<ProbabilityPair> pairs = predict_proba_batch_impl(e, emails);
+  std::vector<BaseAndFinalPrediction> base = predict_with_base_models_impl(e, emails);
+  for (std::size_t i = 0; i < emails.size(); ++i) {
+    EXPECT_TRUE(same_bits(base[i].final_prediction.probability, pairs[i].spam_prob));
+  }
+}
+
+TEST(Pipeline, ResultsDoNotDependOnThePoolSize) {
+  RustEnsemble e = make_ensemble(0.2, false);
+  std::vector<std::string> emails = random_emails(300, 11);
+  std::vector<ProbabilityPair> single, many;
+  tbb::task_arena(1).execute([&] { single = predict_proba_batch_impl(e, emails); });
+  tbb::task_arena(8).execute([&] { many = predict_proba_batch_impl(e, emails); });
+  ASSERT_EQ(single.size(), many.size());
+  for (std::size_t i = 0; i < single.size(); ++i) {
+    EXPECT_TRUE(same_bits(single[i].clean_prob, many[i].clean_prob)) << i;
+    EXPECT_TRUE(same_bits(single[i].spam_prob, many[i].spam_prob)) << i;
+  }
+}
+
+TEST(Pipeline, DisagreeingModelsFailWithTheIndexMessage) {
+  RustEnsemble e = make_ensemble(0.2, false);
+  e.model3.coef[0].resize(5);
+  std::vector<std::string> emails = random_emails(20, 5);
+  emails[0] = "";  // no trigram: the first stored column is the first feature's
+  try {
+    predict_proba_batch_impl(e, emails);
+    FAIL() << "expected a failure";
+  } catch (const FatalError& error) {
+    EXPECT_STREQ(error.what(), "index out of bounds: the len is 5 but the index is 8");
+  }
+}
+
+}  // namespace
+}  // namespace vesko

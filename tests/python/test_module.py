@@ -1,0 +1,77 @@
+"""The module object itself: identity, __all__, docs and text signatures."""
+import importlib
+import importlib.util
+import inspect
+import subprocess
+import sys
+import textwrap
+
+import vesko
+
+
+def test_module_doc_and_all():
+    assert vesko.__doc__ == "Python module initialization"
+    assert vesko.__all__[-2:] == ["extract_features", "extract_features_batch"]
+    for name in vesko.__all__:
+        assert hasattr(vesko, name)
+
+
+def test_functions_docs_signatures_and_binding():
+    f = vesko.extract_features
+    assert f.__doc__ == (
+        "Extract all 29 custom features from email text (28 legacy + 1 new: mailing_list)"
+    )
+    assert f.__text_signature__ == "(text)"
+    assert str(inspect.signature(f)) == "(text)"
+    assert f.__module__ == "vesko"
+    assert f.__self__ is vesko
+    g = vesko.extract_features_batch
+    assert g.__doc__ == "Batch extract features wrapper for Python"
+    assert str(inspect.signature(g)) == "(texts)"
+
+
+def test_reimport_and_repeated_initialisation_give_the_same_module():
+    assert importlib.import_module("vesko") is vesko
+    spec = vesko.__spec__
+    again = importlib.util.module_from_spec(spec)
+    assert again is vesko
+    assert again.extract_features is vesko.extract_features
+
+
+def _run_child(code):
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
+
+
+def test_second_subinterpreter_import_is_refused_and_first_keeps_working():
+    result = _run_child(
+        """
+        import sys
+        try:
+            import _xxsubinterpreters as interpreters
+        except ImportError:
+            print("SKIP"); sys.exit(0)
+        import vesko
+        interp = interpreters.create()
+        try:
+            interpreters.run_string(interp, "import sys; sys.path[:] = %r; import vesko" % sys.path)
+        except Exception as error:
+            print("REFUSED", error)
+        else:
+            print("IMPORTED")
+        print(len(vesko.extract_features("still works")))
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    if result.stdout.startswith("SKIP"):
+        import pytest
+
+        pytest.skip("no sub-interpreter support in this Python")
+    lines = result.stdout.splitlines()
+    assert lines[0].startswith("REFUSED")
+    assert "PyO3 modules do not yet support subinterpreters, see " in lines[0]
+    assert lines[1] == "29"
