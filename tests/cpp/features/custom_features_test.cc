@@ -51,18 +51,12 @@ struct WordCase {
 
 TEST(CustomFeaturesTest, WordsSplitOnUnicodeWhiteSpaceOnly) {
   const WordCase cases[] = {
-      {"a\xC2\x85"
-       "b",
-       1.0, 0.0},  // U+0085 splits
-      {"a\x1C"
-       "b",
-       3.0, 0.0},  // U+001C does not
-      {"ab\xE2\x80\x8B"
-       "cd",
-       7.0, 0.0},                    // nor does U+200B
-      {"x\xE3\x80\x80y", 1.0, 0.0},  // U+3000 splits
-      {"123 !! \xE2\x82\xAC hello a 1", 15.0 / 6.0, 3.0 / 6.0},
-      {"\xE4\xB8\xAD\xE6\x96\x87 ok", 4.0, 1.0 / 2.0},  // caseless letters have no lowercase
+      {"a\u0085b", 1.0, 0.0},    // U+0085 splits
+      {"a\u001Cb", 3.0, 0.0},    // U+001C does not
+      {"ab\u200Bcd", 7.0, 0.0},  // nor does U+200B
+      {"x\u3000y", 1.0, 0.0},    // U+3000 splits
+      {"123 !! \u20AC hello a 1", 15.0 / 6.0, 3.0 / 6.0},
+      {"\u4E2D\u6587 ok", 4.0, 1.0 / 2.0},  // caseless letters have no lowercase
       {"  lead  and   trail  ", 4.0, 0.0},
   };
   for (const WordCase& c : cases) {

@@ -1,0 +1,89 @@
+#include "common/thread_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <vector>
+
+namespace vesko {
+namespace {
+
+TEST(ParseUnsignedDecimalTest, DigitsWithOptionalPlusOnly) {
+  const std::pair<const char*, std::optional<std::size_t>> cases[] = {
+      {"8", 8},
+      {"+8", 8},
+      {"0", 0},
+      {"007", 7},
+      {"18446744073709551615", 18446744073709551615u},
+      {"18446744073709551616", std::nullopt},  // overflow
+      {"99999999999999999999999", std::nullopt},
+      {"", std::nullopt},
+      {"+", std::nullopt},
+      {"++8", std::nullopt},
+      {"abc", std::nullopt},
+      {" 8", std::nullopt},
+      {"8 ", std::nullopt},
+      {"-1", std::nullopt},
+      {"8a", std::nullopt},
+  };
+  for (const auto& [text, expected] : cases) {
+    EXPECT_EQ(parse_unsigned_decimal(text), expected) << '"' << text << '"';
+  }
+}
+
+struct EnvCase {
+  const char* num_threads;  // RAYON_NUM_THREADS, null when unset
+  const char* num_cpus;     // RAYON_RS_NUM_CPUS, null when unset
+  long online;
+  std::size_t expected;
+};
+
+TEST(ThreadCountFromEnvTest, Cases) {
+  const EnvCase cases[] = {
+      {"8", nullptr, 4, 8},
+      {"+8", nullptr, 4, 8},
+      {"0", nullptr, 4, 4},  // zero: one per online processor
+      {"0", "6", 4, 4},      // a valid RAYON_NUM_THREADS wins, even "0"
+      {nullptr, nullptr, 4, 4},
+      {nullptr, nullptr, 0, 1},  // online count unknown
+      {nullptr, nullptr, -1, 1},
+      {"", nullptr, 4, 4},
+      {"abc", nullptr, 4, 4},
+      {" 8", nullptr, 4, 4},
+      {"-1", nullptr, 4, 4},
+      {"99999999999999999999999", nullptr, 4, 4},
+      {nullptr, "6", 4, 6},  // the fallback variable
+      {"abc", "6", 4, 6},
+      {"", "6", 4, 6},
+      {"3", "6", 4, 3},
+      {nullptr, "0", 4, 4},
+      {nullptr, "x", 4, 4},
+      {"65535", nullptr, 4, 65535},
+      {"65536", nullptr, 4, 65535},  // the cap
+      {"1000000", nullptr, 4, 65535},
+      {nullptr, "70000", 4, 65535},
+      {nullptr, nullptr, 100000, 65535},
+  };
+  for (const EnvCase& c : cases) {
+    EXPECT_EQ(thread_count_from_env(c.num_threads, c.num_cpus, c.online), c.expected)
+        << (c.num_threads ? c.num_threads : "(unset)") << " / "
+        << (c.num_cpus ? c.num_cpus : "(unset)") << " / " << c.online;
+  }
+}
+
+TEST(ParallelForIndexTest, VisitsEveryIndexOnceAndPassesExceptions) {
+  std::vector<std::atomic<int>> visits(10000);
+  parallel_for_index(visits.size(), [&](std::size_t i) { visits[i].fetch_add(1); });
+  for (const auto& v : visits) ASSERT_EQ(v.load(), 1);
+  parallel_for_index(0, [](std::size_t) { FAIL() << "no index to visit"; });
+  EXPECT_THROW(parallel_for_index(100,
+                                  [](std::size_t i) {
+                                    if (i == 57) throw std::out_of_range("57");
+                                  }),
+               std::out_of_range);
+  EXPECT_GE(thread_pool_size(), 1u);
+}
+
+}  // namespace
+}  // namespace vesko
