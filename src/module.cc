@@ -2,6 +2,7 @@
 // cached: every later call of the initialiser returns the same object. The
 // compiled core keeps process-wide state (the thread pool, the type object),
 // so an import from a second sub-interpreter is refused with ImportError.
+#define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <atomic>

@@ -161,8 +161,9 @@ void wrap_argument_error(const char* parameter) {
   Ref cause(old_value ? PyException_GetCause(old_value.get()) : nullptr);
 
   std::string wrapped = std::string("argument '") + parameter + "': " + message;
-  Ref new_value(PyObject_CallFunction(PyExc_TypeError, "s#", wrapped.data(),
-                                      static_cast<Py_ssize_t>(wrapped.size())));
+  Ref text(PyUnicode_FromStringAndSize(wrapped.data(), static_cast<Py_ssize_t>(wrapped.size())));
+  if (!text) return;
+  Ref new_value(PyObject_CallFunctionObjArgs(PyExc_TypeError, text.get(), nullptr));
   if (!new_value) return;  // the failure to build it is the error now
   if (cause) {
     // PyException_SetCause steals the reference.

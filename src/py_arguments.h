@@ -5,6 +5,7 @@
 #ifndef VESKO_PY_ARGUMENTS_H_
 #define VESKO_PY_ARGUMENTS_H_
 
+#define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <optional>

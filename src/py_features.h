@@ -2,6 +2,7 @@
 #ifndef VESKO_PY_FEATURES_H_
 #define VESKO_PY_FEATURES_H_
 
+#define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 namespace vesko::py {

@@ -4,6 +4,7 @@
 #ifndef VESKO_PY_RESULTS_H_
 #define VESKO_PY_RESULTS_H_
 
+#define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <span>

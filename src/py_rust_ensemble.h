@@ -3,6 +3,7 @@
 #ifndef VESKO_PY_RUST_ENSEMBLE_H_
 #define VESKO_PY_RUST_ENSEMBLE_H_
 
+#define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 namespace vesko::py {
