@@ -1,0 +1,182 @@
+// The low-level reader, marker names, descriptions and UTF-8 error texts.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "models/msgpack_builder.h"
+#include "models/msgpack_reader.h"
+#include "models/utf8.h"
+
+namespace vesko {
+namespace {
+
+using testing::Pack;
+
+TEST(MarkerName, CarriesTheNumberOfFixKindsOnly) {
+  const struct {
+    int byte;
+    const char* name;
+  } cases[] = {
+      {0x05, "FixPos(5)"}, {0x7f, "FixPos(127)"}, {0xff, "FixNeg(-1)"},  {0xe0, "FixNeg(-32)"},
+      {0xa1, "FixStr(1)"}, {0xbf, "FixStr(31)"},  {0x93, "FixArray(3)"}, {0x80, "FixMap(0)"},
+      {0xc0, "Null"},      {0xc1, "Reserved"},    {0xc2, "False"},       {0xc3, "True"},
+      {0xc4, "Bin8"},      {0xc6, "Bin32"},       {0xc7, "Ext8"},        {0xc9, "Ext32"},
+      {0xca, "F32"},       {0xcb, "F64"},         {0xcc, "U8"},          {0xcf, "U64"},
+      {0xd0, "I8"},        {0xd3, "I64"},         {0xd4, "FixExt1"},     {0xd8, "FixExt16"},
+      {0xd9, "Str8"},      {0xdb, "Str32"},       {0xdc, "Array16"},     {0xdd, "Array32"},
+      {0xde, "Map16"},     {0xdf, "Map32"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(marker_name(classify_marker(static_cast<std::uint8_t>(c.byte))), c.name) << c.byte;
+  }
+}
+
+TEST(Describe, ValuesAsMessagesShowThem) {
+  EXPECT_EQ(describe_integer(std::int64_t{-1}), "integer `-1`");
+  EXPECT_EQ(describe_integer(std::numeric_limits<std::uint64_t>::max()),
+            "integer `18446744073709551615`");
+  EXPECT_EQ(describe_float(2.5), "floating point `2.5`");
+  EXPECT_EQ(describe_float(3.0), "floating point `3.0`");
+  EXPECT_EQ(describe_float(NAN), "floating point `NaN`");
+  EXPECT_EQ(describe_float(-INFINITY), "floating point `-inf`");
+  EXPECT_EQ(describe_bool(false), "boolean `false`");
+  EXPECT_EQ(describe_string("ab"), "string \"ab\"");
+}
+
+TEST(QuoteString, EscapesQuotesBackslashesAndControls) {
+  EXPECT_EQ(quote_string("a\"b\\c"), R"("a\"b\\c")");
+  EXPECT_EQ(quote_string(std::string("\t\r\n\0", 4)), R"("\t\r\n\0")");
+  EXPECT_EQ(quote_string("\x01\x1b\x7f"), R"("\u{1}\u{1b}\u{7f}")");
+  EXPECT_EQ(quote_string("\xc2\x85x"), R"("\u{85}x")");  // C1 control NEL
+  EXPECT_EQ(quote_string("caf\xc3\xa9 'q'"), "\"caf\xc3\xa9 'q'\"");
+}
+
+TEST(Utf8, ErrorLengthsAndIndices) {
+  const struct {
+    std::string bytes;
+    std::string text;  // empty: valid
+  } cases[] = {
+      {"plain ascii text, long enough for the fast path", ""},
+      {"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", ""},
+      {"ab\x80", "invalid utf-8 sequence of 1 bytes from index 2"},
+      {"\xc0\x80", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\xf5\x80\x80\x80", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\xc3(", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\xe0\x80\x80", "invalid utf-8 sequence of 1 bytes from index 0"},  // overlong
+      {"\xed\xa0\x80", "invalid utf-8 sequence of 1 bytes from index 0"},  // surrogate
+      {"\xf0\x80\x80\x80", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\xf4\x90\x80\x80", "invalid utf-8 sequence of 1 bytes from index 0"},  // > U+10FFFF
+      {"x\xe2\x82(", "invalid utf-8 sequence of 2 bytes from index 1"},
+      {"\xf0\x9f\x98(", "invalid utf-8 sequence of 3 bytes from index 0"},
+      {"abc\xe2\x82", "incomplete utf-8 byte sequence from index 3"},
+      {"\xf0", "incomplete utf-8 byte sequence from index 0"},
+      {"\xf0\x9f\x98", "incomplete utf-8 byte sequence from index 0"},
+  };
+  for (const auto& c : cases) {
+    auto error = find_utf8_error(c.bytes);
+    if (c.text.empty()) {
+      EXPECT_FALSE(error.has_value()) << c.bytes;
+    } else {
+      ASSERT_TRUE(error.has_value()) << c.text;
+      EXPECT_EQ(describe_utf8_error(*error), c.text);
+    }
+  }
+}
+
+TEST(Utf8, LossyReplacesEachMaximalInvalidSubpart) {
+  const std::string r = "\xef\xbf\xbd";
+  EXPECT_EQ(utf8_lossy("ok"), "ok");
+  EXPECT_EQ(utf8_lossy("a\xff"
+                       "b"),
+            "a" + r + "b");
+  EXPECT_EQ(utf8_lossy("\xe2\x82"
+                       "x"),
+            r + "x");                                // one for the 2-byte prefix
+  EXPECT_EQ(utf8_lossy("\xed\xa0\x80"), r + r + r);  // surrogate: three subparts
+  EXPECT_EQ(utf8_lossy("x\xf0\x9f\x98"), "x" + r);   // incomplete tail: one
+}
+
+TEST(Reader, TruncationTexts) {
+  const struct {
+    std::vector<std::uint8_t> bytes;
+    const char* text;
+  } cases[] = {
+      {{}, "IO error while reading marker: failed to fill whole buffer"},
+      {{0x91}, "IO error while reading marker: failed to fill whole buffer"},
+      {{0xcd, 0x01}, "IO error while reading data: failed to fill whole buffer"},
+      {{0xcb, 0, 0, 0}, "IO error while reading data: failed to fill whole buffer"},
+      {{0xdc, 0x00}, "IO error while reading data: failed to fill whole buffer"},
+      {{0xa3, 'a'}, "IO error while reading data: unexpected end of file"},
+      {{0xc4, 0x05, 1, 2}, "IO error while reading data: unexpected end of file"},
+      {{0xd5, 0x01, 0x00}, "IO error while reading data: unexpected end of file"},
+      {{0xc7}, "IO error while reading data: failed to fill whole buffer"},
+      {{0xc7, 0x01}, "IO error while reading data: failed to fill whole buffer"},
+  };
+  for (const auto& c : cases) {
+    MsgpackReader reader(c.bytes);
+    Marker m;
+    bool ok = reader.read_marker(m) && reader.skip(m);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(reader.error(), c.text);
+  }
+}
+
+TEST(Reader, SkipsAnyWellFormedValue) {
+  Pack p;
+  p.map(3).str("a").array(2).nil().raw({0xd6, 0x01, 1, 2, 3, 4});
+  p.bin("xyz").map(1).str("\xff\xfe").f32(1.5f);  // invalid UTF-8 is skipped unread
+  p.sint(-100000).raw({0xc7, 0x02, 0x05, 0xaa, 0xbb});
+  p.uint(7);  // the next value, after the skipped one
+  MsgpackReader reader(p.bytes());
+  Marker m;
+  ASSERT_TRUE(reader.read_marker(m) && reader.skip(m)) << reader.error();
+  std::uint64_t next = 0;
+  ASSERT_TRUE(reader.read_marker(m) && reader.read_unsigned(m, next));
+  EXPECT_EQ(next, 7u);
+  EXPECT_EQ(reader.remaining(), 0u);
+}
+
+TEST(Reader, SkipRefusesTheReservedMarker) {
+  Pack p;
+  p.array(2).uint(1).raw({0xc1});
+  MsgpackReader reader(p.bytes());
+  Marker m;
+  ASSERT_TRUE(reader.read_marker(m));
+  EXPECT_FALSE(reader.skip(m));
+  EXPECT_EQ(reader.error(), "wrong msgpack marker Reserved");
+}
+
+TEST(Reader, NestingBudgetAllowsExactly1023OpenContainers) {
+  for (int depth : {1023, 1024}) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(depth), 0x91);
+    bytes.back() = 0x90;
+    MsgpackReader reader(bytes);
+    Marker m;
+    ASSERT_TRUE(reader.read_marker(m));
+    const bool ok = reader.skip(m);
+    if (depth == 1023) {
+      EXPECT_TRUE(ok) << reader.error();
+    } else {
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(reader.error(), "depth limit exceeded");
+    }
+  }
+}
+
+TEST(Reader, HugeDeclaredCountsFailAtTheEndOfInput) {
+  // An array header claiming 4,294,967,295 elements in a short input.
+  const std::vector<std::uint8_t> bytes = {0xdd, 0xff, 0xff, 0xff, 0xff, 0x01, 0x02, 0x03};
+  MsgpackReader reader(bytes);
+  Marker m;
+  ASSERT_TRUE(reader.read_marker(m));
+  EXPECT_FALSE(reader.skip(m));
+  EXPECT_EQ(reader.error(), "IO error while reading marker: failed to fill whole buffer");
+  EXPECT_EQ(MsgpackReader::presize(0xffffffffu, sizeof(double)), 131072u);
+  EXPECT_EQ(MsgpackReader::presize(10, sizeof(double)), 10u);
+}
+
+}  // namespace
+}  // namespace vesko
