@@ -32,7 +32,6 @@ class DenseScorer {
       unstored_.resize(scaled_);
       for (std::size_t j = 0; j < scaled_; ++j) unstored_[j] = (0.0 - mean[j]) / scale[j];
     }
-    dense_.assign(k_, 0.0);
     const std::size_t planned =
         std::min(model.coef.size(), model.coef.size() == 1 ? std::size_t{1} : model.classes.size());
     sparse_tail_.resize(planned);
@@ -42,25 +41,37 @@ class DenseScorer {
       bool finite = true;
       for (std::size_t j = scaled_; j < end; ++j) finite = finite && std::isfinite(w[j]);
       sparse_tail_[c] = finite;
+      dense_tail_ = dense_tail_ || !finite;
     }
+    dense_.assign(dense_tail_ ? k_ : scaled_, 0.0);
   }
 
-  // Fills the dense row for row r. Index failure: a stored column not below k.
+  // Loads one row. Index failure: a stored column not below k.
   void load_row(std::span<const std::size_t> columns, std::span<const double> values) {
     check_row_columns(columns, k_);
-    std::copy(unstored_.begin(), unstored_.end(), dense_.begin());
-    const double* mean = model_.scaler_mean->data();
-    const double* scale = scaled_ > 0 ? model_.scaler_scale->data() : nullptr;
-    for (std::size_t e = 0; e < columns.size(); ++e) {
-      const std::size_t j = columns[e];
-      dense_[j] = j < scaled_ ? (values[e] - mean[j]) / scale[j] : values[e];
-    }
     columns_ = columns;
+    values_ = values;
+    tail_start_ = static_cast<std::size_t>(
+        std::lower_bound(columns.begin(), columns.end(), scaled_) - columns.begin());
+    std::copy(unstored_.begin(), unstored_.end(), dense_.begin());
+    if (scaled_ > 0) {
+      const double* mean = model_.scaler_mean->data();
+      const double* scale = model_.scaler_scale->data();
+      for (std::size_t e = 0; e < tail_start_; ++e) {
+        const std::size_t j = columns[e];
+        dense_[j] = (values[e] - mean[j]) / scale[j];
+      }
+    }
+    if (dense_tail_) {
+      for (std::size_t e = tail_start_; e < columns.size(); ++e) dense_[columns[e]] = values[e];
+    }
   }
 
-  // Clears what load_row wrote beyond the standardised columns.
+  // Clears what load_row wrote beyond the standardised columns (those are
+  // rewritten whole by the next load_row).
   void unload_row() {
-    for (std::size_t j : columns_) dense_[j] = 0.0;
+    if (!dense_tail_) return;
+    for (std::size_t e = tail_start_; e < columns_.size(); ++e) dense_[columns_[e]] = 0.0;
   }
 
   // intercept + sum over j < min(k, w.size()) of dense[j] * w[j], in column order.
@@ -75,8 +86,9 @@ class DenseScorer {
       for (std::size_t j = scaled_; j < end; ++j) s = s + dense_[j] * w[j];
       return s;
     }
-    auto it = std::lower_bound(columns_.begin(), columns_.end(), scaled_);
-    for (; it != columns_.end() && *it < end; ++it) s = s + dense_[*it] * w[*it];
+    for (std::size_t e = tail_start_; e < columns_.size() && columns_[e] < end; ++e) {
+      s = s + values_[e] * w[columns_[e]];
+    }
     return s;
   }
 
@@ -85,11 +97,14 @@ class DenseScorer {
  private:
   const LogisticRegressionModel& model_;
   std::size_t k_;
-  std::size_t scaled_ = 0;
-  std::vector<double> unstored_;
-  std::vector<double> dense_;
-  std::vector<bool> sparse_tail_;  // per planned class: finite weights beyond `scaled_`
-  std::span<const std::size_t> columns_;
+  std::size_t scaled_ = 0;                // columns [0, scaled_) are standardised
+  std::vector<double> unstored_;          // their value when nothing is stored
+  std::vector<bool> sparse_tail_;         // per scored class: finite weights beyond `scaled_`
+  bool dense_tail_ = false;               // some class needs every column beyond `scaled_`
+  std::vector<double> dense_;             // the standardised head, and the tail if needed
+  std::span<const std::size_t> columns_;  // the loaded row's entries
+  std::span<const double> values_;
+  std::size_t tail_start_ = 0;  // first entry at or beyond `scaled_`
 };
 
 std::vector<ProbabilityPair> predict_dense(const LogisticRegressionModel& model,

@@ -23,18 +23,33 @@ std::vector<ProbabilityPair> predict_sparse_softmax(const std::vector<std::vecto
   for (std::size_t r = 0; r < rows; ++r) {
     const std::span<const std::size_t> columns = x.row_indices(r);
     const std::span<const double> values = x.row_values(r);
-    for (std::size_t c = 0; c < n_classes; ++c) {
+    std::size_t c = 0;
+    while (c < n_classes) {
       check_index(c, offsets.size());
-      double s = offsets[c];
       // A row without entries never touches the weight rows, so a model short
       // of weight rows still scores empty rows from its offsets alone.
-      if (!columns.empty()) {
-        check_index(c, weights.size());
-        const std::vector<double>& w = weights[c];
-        check_row_columns(columns, w.size());
-        s = add_sparse_dot(s, w.data(), columns, values);
+      if (columns.empty()) {
+        scores[c] = offsets[c];
+        ++c;
+        continue;
       }
-      scores[c] = s;
+      check_index(c, weights.size());
+      check_row_columns(columns, weights[c].size());
+      if (c + 1 < n_classes) {
+        // Two classes in one pass over the row: each score still adds its
+        // products in storage order, the two sums merely overlap in time.
+        // The second class is checked first; nothing is written before a
+        // failure, so the failure seen is the same.
+        check_index(c + 1, offsets.size());
+        check_index(c + 1, weights.size());
+        check_row_columns(columns, weights[c + 1].size());
+        add_sparse_dot2(offsets[c], offsets[c + 1], weights[c].data(), weights[c + 1].data(),
+                        columns, values, scores[c], scores[c + 1]);
+        c += 2;
+      } else {
+        scores[c] = add_sparse_dot(offsets[c], weights[c].data(), columns, values);
+        ++c;
+      }
     }
     out.push_back(softmax_first_two(scores, exps));
   }

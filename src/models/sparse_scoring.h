@@ -30,6 +30,21 @@ inline double add_sparse_dot(double score, const double* weights,
   return score;
 }
 
+// Two add_sparse_dot sums in one pass over the row, each in storage order.
+inline void add_sparse_dot2(double score0, double score1, const double* weights0,
+                            const double* weights1, std::span<const std::size_t> columns,
+                            std::span<const double> values, double& out0, double& out1) {
+  const std::size_t count = columns.size();
+  for (std::size_t e = 0; e < count; ++e) {
+    const double x = values[e];
+    const std::size_t j = columns[e];
+    score0 = score0 + x * weights0[j];
+    score1 = score1 + x * weights1[j];
+  }
+  out0 = score0;
+  out1 = score1;
+}
+
 // Softmax form: one score per class c < n_classes (offsets[c], then the
 // stored entries against weights[c] when the row has any), the first two
 // softmax probabilities per row. Index failures, per row and class in this
