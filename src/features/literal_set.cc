@@ -1,5 +1,6 @@
 #include "features/literal_set.h"
 
+#include <algorithm>
 #include <deque>
 #include <stdexcept>
 
@@ -10,6 +11,7 @@ LiteralSet::LiteralSet(const std::vector<std::string_view>& literals) {
     throw std::invalid_argument("LiteralSet takes 1 to 128 literals");
   }
   literal_count_ = literals.size();
+  for (std::string_view literal : literals) max_length_ = std::max(max_length_, literal.size());
 
   // Bytes that appear in no literal share class 0: they send every state back
   // to the root, and the table stays narrow.
@@ -91,10 +93,8 @@ LiteralSet::LiteralSet(const std::vector<std::string_view>& literals) {
   }
 }
 
-LiteralMask LiteralSet::find(std::string_view text) const {
-  LiteralMask found;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t size = text.size();
+LiteralMask LiteralSet::scan(const unsigned char* bytes, std::size_t size,
+                             LiteralMask found) const {
   const std::uint32_t* next = next_offset_.data();
   std::uint32_t offset = 0;
   for (std::size_t i = 0; i < size; ++i) {
@@ -104,6 +104,46 @@ LiteralMask LiteralSet::find(std::string_view text) const {
       if (found == all_) break;
     }
   }
+  return found;
+}
+
+LiteralMask LiteralSet::find(std::string_view text) const {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
+  // Each byte costs a dependent table load, so one automaton per half of the
+  // text, run in lockstep, nearly doubles the speed. The first half reaches
+  // max_length_ - 1 bytes into the second, so every occurrence lies wholly in
+  // one of the two.
+  const std::size_t mid = size / 2;
+  if (mid < 4 * max_length_) return scan(bytes, size, LiteralMask());
+  const std::size_t first_end = mid + max_length_ - 1;
+  const std::size_t lockstep = std::min(first_end, size - mid);
+  const std::uint32_t* next = next_offset_.data();
+  const unsigned char* second = bytes + mid;
+  std::uint32_t a = 0;
+  std::uint32_t b = 0;
+  LiteralMask found;
+  std::size_t i = 0;
+  for (; i < lockstep; ++i) {
+    a = next[a + byte_class_[bytes[i]]];
+    b = next[b + byte_class_[second[i]]];
+    if ((a >= first_output_offset_) | (b >= first_output_offset_)) [[unlikely]] {
+      if (a >= first_output_offset_) found |= outputs_[(a - first_output_offset_) / class_count_];
+      if (b >= first_output_offset_) found |= outputs_[(b - first_output_offset_) / class_count_];
+      if (found == all_) return found;
+    }
+  }
+  // Finish whichever half is longer, resuming its automaton where it stopped.
+  auto resume = [&](const unsigned char* from, std::size_t count, std::uint32_t offset) {
+    for (std::size_t k = 0; k < count; ++k) {
+      offset = next[offset + byte_class_[from[k]]];
+      if (offset >= first_output_offset_) [[unlikely]] {
+        found |= outputs_[(offset - first_output_offset_) / class_count_];
+      }
+    }
+  };
+  resume(bytes + i, first_end - i, a);
+  resume(second + i, size - mid - i, b);
   return found;
 }
 

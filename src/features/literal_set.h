@@ -31,7 +31,11 @@ class LiteralSet {
   std::size_t size() const { return literal_count_; }
 
  private:
+  // One automaton over bytes[0, size), starting from the root.
+  LiteralMask scan(const unsigned char* bytes, std::size_t size, LiteralMask found) const;
+
   std::size_t literal_count_ = 0;
+  std::size_t max_length_ = 0;
   std::size_t class_count_ = 0;
   std::uint8_t byte_class_[256] = {};
   // Transitions, row by row, each entry already the offset of the next state's

@@ -41,6 +41,23 @@ TEST(LiteralSetTest, AgreesWithSubstringSearchOnRandomTexts) {
   }
 }
 
+TEST(LiteralSetTest, FindsOneOccurrenceAtEveryPositionOfLongTexts) {
+  // Long texts are scanned as two halves that overlap; an occurrence must be
+  // found wherever it lies, across the middle included.
+  const std::vector<std::string> literals = {"needle", "x", "verify your account"};
+  const std::vector<std::string_view> views(literals.begin(), literals.end());
+  const LiteralSet set(views);
+  for (std::size_t size : {100u, 153u, 1000u}) {
+    for (std::size_t id = 0; id < literals.size(); ++id) {
+      for (std::size_t pos = 0; pos + literals[id].size() <= size; ++pos) {
+        std::string text(size, '-');
+        text.replace(pos, literals[id].size(), literals[id]);
+        ASSERT_EQ(set.find(text), naive_find(literals, text)) << size << " " << id << " " << pos;
+      }
+    }
+  }
+}
+
 TEST(LiteralSetTest, RejectsUnusableLiterals) {
   EXPECT_THROW(LiteralSet({}), std::invalid_argument);
   EXPECT_THROW(LiteralSet({"a", ""}), std::invalid_argument);
