@@ -1,0 +1,125 @@
+// Throughput of the hand-made features over the public mail corpus, in bytes
+// of received text per second.
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "common/lowercase.h"
+#include "common/thread_pool.h"
+#include "corpus.h"
+#include "features/custom_features.h"
+#include "features/patterns.h"
+#include "features/text_scan.h"
+#include "features/word_lists.h"
+
+namespace vesko {
+namespace {
+
+const std::vector<std::string>& lowered_corpus() {
+  static const std::vector<std::string> lowered = [] {
+    std::vector<std::string> out;
+    for (const std::string& text : bench::corpus().texts) out.push_back(to_lower(text));
+    return out;
+  }();
+  return lowered;
+}
+
+bool corpus_ready(benchmark::State& state) {
+  const bench::Corpus& corpus = bench::corpus();
+  if (corpus.texts.empty()) {
+    state.SkipWithError(corpus.error.c_str());
+    return false;
+  }
+  return true;
+}
+
+void set_bytes(benchmark::State& state) {
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<std::int64_t>(bench::corpus().total_bytes));
+}
+
+// (a) The extractor alone, on texts lower-cased beforehand.
+void BM_FeaturesPreLowered(benchmark::State& state) {
+  if (!corpus_ready(state)) return;
+  const auto& texts = bench::corpus().texts;
+  const auto& lowered = lowered_corpus();
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      benchmark::DoNotOptimize(extract_custom_features(texts[i], lowered[i]));
+    }
+  }
+  set_bytes(state);
+}
+BENCHMARK(BM_FeaturesPreLowered)->Unit(benchmark::kMillisecond);
+
+// (b) Lower-casing and extraction, as extract_features does for one text.
+void BM_LowerAndFeatures(benchmark::State& state) {
+  if (!corpus_ready(state)) return;
+  const auto& texts = bench::corpus().texts;
+  for (auto _ : state) {
+    for (const std::string& text : texts) {
+      benchmark::DoNotOptimize(extract_custom_features(text, to_lower(text)));
+    }
+  }
+  set_bytes(state);
+}
+BENCHMARK(BM_LowerAndFeatures)->Unit(benchmark::kMillisecond);
+
+// (c) The same over the whole corpus on every thread of the pool.
+void BM_LowerAndFeaturesParallel(benchmark::State& state) {
+  if (!corpus_ready(state)) return;
+  const auto& texts = bench::corpus().texts;
+  std::vector<CustomFeatures> results(texts.size());
+  for (auto _ : state) {
+    parallel_for_index(texts.size(), [&](std::size_t i) {
+      results[i] = extract_custom_features(texts[i], to_lower(texts[i]));
+    });
+    benchmark::DoNotOptimize(results.data());
+  }
+  set_bytes(state);
+  state.counters["threads"] = static_cast<double>(thread_pool_size());
+}
+BENCHMARK(BM_LowerAndFeaturesParallel)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The parts of (a), to see where the time goes: everything but the five
+// patterns, then each pattern alone.
+void BM_FeaturesWithoutPatterns(benchmark::State& state) {
+  if (!corpus_ready(state)) return;
+  const auto& texts = bench::corpus().texts;
+  const auto& lowered = lowered_corpus();
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      benchmark::DoNotOptimize(count_text(texts[i]));
+      benchmark::DoNotOptimize(count_words(lowered[i]));
+      benchmark::DoNotOptimize(count_word_lists(lowered[i]));
+      std::optional<std::string_view> line = first_line(texts[i]);
+      benchmark::DoNotOptimize(line ? count_uppercase(*line) : 0);
+    }
+  }
+  set_bytes(state);
+}
+BENCHMARK(BM_FeaturesWithoutPatterns)->Unit(benchmark::kMillisecond);
+
+void BM_Pattern(benchmark::State& state, const RE2 FeaturePatterns::*pattern) {
+  if (!corpus_ready(state)) return;
+  const RE2& re = FeaturePatterns::instance().*pattern;
+  for (auto _ : state) {
+    for (const std::string& text : bench::corpus().texts) {
+      benchmark::DoNotOptimize(tally_matches(re, text));
+    }
+  }
+  set_bytes(state);
+}
+BENCHMARK_CAPTURE(BM_Pattern, html_tag, &FeaturePatterns::html_tag)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pattern, base64, &FeaturePatterns::base64)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pattern, html_entity, &FeaturePatterns::html_entity)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pattern, url, &FeaturePatterns::url)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pattern, repeated_punct, &FeaturePatterns::repeated_punct)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace vesko
+
+BENCHMARK_MAIN();
