@@ -108,7 +108,8 @@ class MsgpackReader {
   // Containers open at once stay below this; the record itself is the first.
   static constexpr std::uint32_t kDepthLimit = 1024;
   // Declared counts are trusted for pre-sizing up to this many bytes.
-  static constexpr std::size_t kPresizeBytes = 1 << 20;
+  static constexpr std::size_t kPresizeBytes = std::size_t{1} << 20;
+  static constexpr std::size_t kPresizeBudget = std::size_t{16} << 20;
 
   explicit MsgpackReader(std::span<const std::uint8_t> bytes)
       : pos_(bytes.data()), end_(bytes.data() + bytes.size()) {}
@@ -164,10 +165,19 @@ class MsgpackReader {
   bool fail_wrong_marker(Marker m);
 
   // Elements worth pre-sizing for a declared count of `count` elements of
-  // `element_size` bytes each.
-  static std::size_t presize(std::uint32_t count, std::size_t element_size) {
-    const std::size_t cap = kPresizeBytes / (element_size == 0 ? 1 : element_size);
-    return count < cap ? count : cap;
+  // `element_size` bytes. A declared count is only a claim: each element
+  // needs at least one input byte, one container gets at most kPresizeBytes,
+  // and all containers of one decode together at most kPresizeBudget, so that
+  // nested headers claiming huge counts cannot reserve memory that the input
+  // could never fill. Beyond that, containers grow as elements arrive.
+  std::size_t presize(std::uint32_t count, std::size_t element_size) {
+    if (element_size == 0) element_size = 1;
+    std::size_t n = count;
+    if (n > remaining()) n = remaining();
+    if (n > kPresizeBytes / element_size) n = kPresizeBytes / element_size;
+    if (n > presize_budget_ / element_size) n = presize_budget_ / element_size;
+    presize_budget_ -= n * element_size;
+    return n;
   }
 
   std::size_t remaining() const { return static_cast<std::size_t>(end_ - pos_); }
@@ -193,6 +203,7 @@ class MsgpackReader {
   const std::uint8_t* pos_;
   const std::uint8_t* end_;
   std::uint32_t depth_ = kDepthLimit;
+  std::size_t presize_budget_ = kPresizeBudget;
   std::string error_;
 };
 

@@ -170,7 +170,7 @@ bool decode_value(MsgpackReader& reader, Marker m, Vocabulary& out) {
   std::uint32_t entries = 0;
   if (!reader.read_length(m, entries) || !reader.enter()) return false;
   out.clear();
-  out.reserve(MsgpackReader::presize(entries, sizeof(Vocabulary::value_type)));
+  out.reserve(reader.presize(entries, sizeof(Vocabulary::value_type)));
   for (std::uint32_t e = 0; e < entries; ++e) {
     Marker key_marker;
     Marker value_marker;

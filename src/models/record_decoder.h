@@ -70,7 +70,7 @@ bool decode_value(MsgpackReader& reader, Marker m, std::vector<T>& out) {
   if (is_array_marker(m.kind)) {
     if (!reader.read_length(m, len) || !reader.enter()) return false;
     out.clear();
-    out.reserve(MsgpackReader::presize(len, sizeof(T)));
+    out.reserve(reader.presize(len, sizeof(T)));
     for (std::uint32_t i = 0; i < len; ++i) {
       Marker element;
       if (!reader.read_marker(element) || !decode_value(reader, element, out.emplace_back())) {

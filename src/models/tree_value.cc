@@ -33,7 +33,7 @@ bool decode_array(MsgpackReader& reader, Marker m, nlohmann::json& out) {
   if (!reader.read_length(m, len) || !reader.enter()) return false;
   out = nlohmann::json::array();
   auto& elements = out.get_ref<nlohmann::json::array_t&>();
-  elements.reserve(MsgpackReader::presize(len, sizeof(nlohmann::json)));
+  elements.reserve(reader.presize(len, sizeof(nlohmann::json)));
   for (std::uint32_t i = 0; i < len; ++i) {
     Marker element;
     if (!reader.read_marker(element) || !decode_value(reader, element, elements.emplace_back())) {

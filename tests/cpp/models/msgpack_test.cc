@@ -151,9 +151,10 @@ TEST(Reader, SkipRefusesTheReservedMarker) {
 
 TEST(Reader, NestingBudgetAllowsExactly1023OpenContainers) {
   for (int depth : {1023, 1024}) {
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(depth), 0x91);
-    bytes.back() = 0x90;
-    MsgpackReader reader(bytes);
+    Pack p;
+    for (int i = 1; i < depth; ++i) p.array(1);
+    p.array(0);
+    MsgpackReader reader(p.bytes());
     Marker m;
     ASSERT_TRUE(reader.read_marker(m));
     const bool ok = reader.skip(m);
@@ -174,8 +175,21 @@ TEST(Reader, HugeDeclaredCountsFailAtTheEndOfInput) {
   ASSERT_TRUE(reader.read_marker(m));
   EXPECT_FALSE(reader.skip(m));
   EXPECT_EQ(reader.error(), "IO error while reading marker: failed to fill whole buffer");
-  EXPECT_EQ(MsgpackReader::presize(0xffffffffu, sizeof(double)), 131072u);
-  EXPECT_EQ(MsgpackReader::presize(10, sizeof(double)), 10u);
+}
+
+TEST(Reader, PresizingTrustsNoMoreThanTheInputCanHold) {
+  std::vector<std::uint8_t> big(std::size_t{4} << 20);
+  MsgpackReader reader(big);
+  EXPECT_EQ(reader.presize(10, sizeof(double)), 10u);
+  EXPECT_EQ(reader.presize(0xffffffffu, sizeof(double)), 131072u);  // 1 MiB per container
+  std::size_t total = 0;
+  for (int i = 0; i < 100; ++i) total += reader.presize(0xffffffffu, 1);
+  EXPECT_LE(total, MsgpackReader::kPresizeBudget);  // and 16 MiB per decode
+  EXPECT_EQ(reader.presize(0xffffffffu, 1), 0u);
+
+  const std::vector<std::uint8_t> small(5);
+  MsgpackReader short_input(small);
+  EXPECT_EQ(short_input.presize(0xffffffffu, sizeof(double)), 5u);  // a byte per element
 }
 
 }  // namespace

@@ -181,8 +181,16 @@ TEST(TfidfRecord, KeyAndShapeMessages) {
       {Pack().array(2).map(0).array(0),
        "invalid length 2, expected struct TfidfModel with 9 elements"},
       {Pack().array(0), "invalid length 0, expected struct TfidfModel with 9 elements"},
-      {Pack().array(10).append(tfidf_required_values()).boolean(false).str("l2").nil().nil().nil()
-           .nil().raw({0xc1}),
+      {Pack()
+           .array(10)
+           .append(tfidf_required_values())
+           .boolean(false)
+           .str("l2")
+           .nil()
+           .nil()
+           .nil()
+           .nil()
+           .raw({0xc1}),
        "array had incorrect length, expected 9"},
       {Pack().map(1).i8(1).uint(0), "invalid type: integer `1`, expected field identifier"},
       {Pack().map(1).sint(-1).uint(0), "invalid type: integer `-1`, expected field identifier"},
