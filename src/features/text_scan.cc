@@ -1,6 +1,7 @@
 #include "features/text_scan.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -25,6 +26,95 @@ struct AsciiClasses {
     const CharClassTable& table = CharClassTable::instance();
     for (char32_t c = 0; c < 128; ++c) bits[c] = table.classes(c);
   }
+};
+
+bool all_ascii_64(const unsigned char* bytes) {
+  std::uint64_t high = 0;
+  for (unsigned k = 0; k < 64; k += 8) {
+    std::uint64_t chunk;
+    std::memcpy(&chunk, bytes + k, sizeof chunk);
+    high |= chunk;
+  }
+  return (high & 0x8080808080808080ull) == 0;
+}
+
+// The words of a text, fed one character or one 64-byte ASCII block at a time.
+// Word boundaries come every few bytes at random, so within a block they are
+// found as bits of a mask rather than by a branch per byte.
+class WordScan {
+ public:
+  void character(std::uint8_t bits, std::size_t width) {
+    if (bits & kCharWhiteSpace) {
+      space_bytes_ += width;
+      if (in_word_) end_word();
+    } else {
+      if (!in_word_) start_word();
+      length_ += width;
+      has_lowercase_ |= (bits & kCharLowercase) != 0;
+    }
+  }
+
+  // `space` and `lowercase` have bit k set when byte k of the block is
+  // whitespace or a lowercase letter.
+  void ascii_block(std::uint64_t space, std::uint64_t lowercase) {
+    space_bytes_ += static_cast<std::size_t>(std::popcount(space));
+    std::uint64_t starts = ~space & ~(~space << 1);
+    if (in_word_) {
+      // The word carried in runs to the first whitespace of the block, if any.
+      if (space == 0) {
+        length_ += 64;
+        has_lowercase_ |= lowercase != 0;
+        return;
+      }
+      const int end = std::countr_zero(space);
+      length_ += static_cast<std::size_t>(end);
+      has_lowercase_ |= (lowercase & low_bits(end)) != 0;
+      end_word();
+      starts &= ~low_bits(end);
+    }
+    counts_.words += static_cast<std::size_t>(std::popcount(starts));
+    while (starts != 0) {
+      const int start = std::countr_zero(starts);
+      starts &= starts - 1;
+      const std::uint64_t after = space >> start;
+      if (after == 0) {  // the word goes on into the next block
+        in_word_ = true;
+        length_ = static_cast<std::size_t>(64 - start);
+        has_lowercase_ = (lowercase >> start) != 0;
+        return;
+      }
+      const int length = std::countr_zero(after);
+      counts_.no_lowercase_2_bytes += length >= 2 && (lowercase & (low_bits(length) << start)) == 0;
+    }
+  }
+
+  WordCounts finish(std::size_t total_bytes) {
+    if (in_word_) end_word();
+    counts_.word_bytes = total_bytes - space_bytes_;
+    return counts_;
+  }
+
+ private:
+  // Bits 0 to n - 1, for n in [0, 64).
+  static std::uint64_t low_bits(int n) { return (std::uint64_t{1} << n) - 1; }
+
+  void start_word() {
+    in_word_ = true;
+    has_lowercase_ = false;
+    length_ = 0;
+    ++counts_.words;
+  }
+
+  void end_word() {
+    counts_.no_lowercase_2_bytes += length_ >= 2 && !has_lowercase_;
+    in_word_ = false;
+  }
+
+  WordCounts counts_;
+  bool in_word_ = false;
+  bool has_lowercase_ = false;
+  std::size_t length_ = 0;  // bytes of the current word so far
+  std::size_t space_bytes_ = 0;
 };
 
 }  // namespace
@@ -107,40 +197,27 @@ WordCounts count_words(std::string_view lowered) {
   const CharClassTable& table = CharClassTable::instance();
   const auto* bytes = reinterpret_cast<const unsigned char*>(lowered.data());
   const std::size_t size = lowered.size();
-  WordCounts counts;
-  bool in_word = false;
-  bool has_lowercase = false;
-  std::size_t word_start = 0;
-  auto end_word = [&](std::size_t end) {
-    const std::size_t length = end - word_start;
-    ++counts.words;
-    counts.word_bytes += length;
-    counts.no_lowercase_2_bytes += length >= 2 && !has_lowercase;
-  };
+  WordScan scan;
   std::size_t i = 0;
   while (i < size) {
-    const std::size_t start = i;
-    std::uint8_t bits;
-    if (bytes[i] < 0x80) {
-      bits = ascii.bits[bytes[i]];
-      ++i;
-    } else {
-      bits = table.classes(decode_utf8(bytes, size, i));
-    }
-    if (bits & kCharWhiteSpace) {
-      if (in_word) end_word(start);
-      in_word = false;
-    } else {
-      if (!in_word) {
-        in_word = true;
-        has_lowercase = false;
-        word_start = start;
+    if (size - i >= 64 && all_ascii_64(bytes + i)) {
+      std::uint64_t space = 0;
+      std::uint64_t lowercase = 0;
+      for (unsigned k = 0; k < 64; ++k) {
+        const std::uint8_t bits = ascii.bits[bytes[i + k]];
+        space |= static_cast<std::uint64_t>((bits & kCharWhiteSpace) != 0) << k;
+        lowercase |= static_cast<std::uint64_t>((bits & kCharLowercase) != 0) << k;
       }
-      has_lowercase |= (bits & kCharLowercase) != 0;
+      scan.ascii_block(space, lowercase);
+      i += 64;
+      continue;
     }
+    const std::size_t start = i;
+    const std::uint8_t bits =
+        bytes[i] < 0x80 ? ascii.bits[bytes[i++]] : table.classes(decode_utf8(bytes, size, i));
+    scan.character(bits, i - start);
   }
-  if (in_word) end_word(size);
-  return counts;
+  return scan.finish(size);
 }
 
 }  // namespace vesko
