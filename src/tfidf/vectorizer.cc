@@ -1,5 +1,7 @@
 #include "tfidf/vectorizer.h"
 
+#include <tbb/parallel_invoke.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -22,6 +24,7 @@ struct Hit {
 struct Scratch {
   std::vector<std::uint32_t> slot;  // column -> 1 + position in hits; 0: not hit
   std::vector<Hit> hits;
+  std::vector<Hit> ordered;           // hits in column order, when walked from the slots
   std::vector<std::uint64_t> beyond;  // hit columns >= V: only a broken model file
   TokenScratch tokens;
 };
@@ -62,6 +65,7 @@ struct TfidfVectorizer::Row {
 
 TfidfVectorizer::TfidfVectorizer(TfidfModel&& model, TokenizerMode mode)
     : vocabulary_(std::move(model.vocabulary)),
+      index_(vocabulary_),
       idf_(std::move(model.idf)),
       sublinear_tf_(model.sublinear_tf),
       norm_(std::move(model.norm)),
@@ -84,13 +88,8 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
   if (scratch.slot.size() < num_columns) scratch.slot.resize(num_columns, 0);
   ScratchReset reset(scratch);
 
-  std::size_t num_terms = 0;  // every term, found or not
-  tokenizer_.for_each_term(text, scratch.tokens, [&](std::string_view term) {
-    ++num_terms;
-    const auto found = vocabulary_.find(term);
-    if (found == vocabulary_.end()) return;
-    const std::uint64_t column = found->second;
-    if (column >= num_columns) {
+  auto count_column = [&](std::uint64_t column) {
+    if (column >= num_columns) [[unlikely]] {
       scratch.beyond.push_back(column);
       return;
     }
@@ -101,10 +100,55 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
     } else {
       ++scratch.hits[slot - 1].count;
     }
-  });
+  };
 
-  std::sort(scratch.hits.begin(), scratch.hits.end(),
-            [](const Hit& a, const Hit& b) { return a.column < b.column; });
+  // Lookups are bound by memory latency, not by work: short terms are packed
+  // and their index slots prefetched a batch at a time, then probed, then the
+  // count slots of the columns found prefetched before they are bumped.
+  constexpr std::size_t kBatch = 32;
+  std::uint64_t keys[kBatch];
+  std::uint64_t columns[kBatch];
+  std::size_t pending = 0;
+  auto flush = [&] {
+    std::size_t found = 0;
+    for (std::size_t k = 0; k < pending; ++k) {
+      if (index_.find_packed(keys[k], columns[found])) {
+        if (columns[found] < num_columns) __builtin_prefetch(&scratch.slot[columns[found]]);
+        ++found;
+      }
+    }
+    for (std::size_t k = 0; k < found; ++k) count_column(columns[k]);
+    pending = 0;
+  };
+
+  std::size_t num_terms = 0;  // every term, found or not
+  tokenizer_.for_each_term(text, scratch.tokens, [&](std::string_view term) {
+    ++num_terms;
+    if (TermIndex::packable(term)) {
+      const std::uint64_t key = TermIndex::pack(term);
+      index_.prefetch(key);
+      keys[pending++] = key;
+      if (pending == kBatch) flush();
+      return;
+    }
+    std::uint64_t column;
+    if (TermIndex::find_unpacked(vocabulary_, term, column)) count_column(column);
+  });
+  flush();
+
+  // Columns in ascending order: a text with many distinct hits (trigrams of a
+  // long e-mail) is ordered faster by walking the slots than by sorting.
+  if (scratch.hits.size() > num_columns / 32) {
+    scratch.ordered.clear();
+    const std::uint32_t* const slot = scratch.slot.data();
+    for (std::size_t column = 0; column < num_columns; ++column) {
+      if (slot[column] != 0) scratch.ordered.push_back(scratch.hits[slot[column] - 1]);
+    }
+    scratch.hits.swap(scratch.ordered);
+  } else {
+    std::sort(scratch.hits.begin(), scratch.hits.end(),
+              [](const Hit& a, const Hit& b) { return a.column < b.column; });
+  }
 
   const std::size_t idf_len = idf_.size();
   const bool high_hit = !scratch.hits.empty() && scratch.hits.back().column >= idf_len;
@@ -165,6 +209,7 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
 CsrMatrix TfidfVectorizer::transform(std::span<const std::string> texts) const {
   const std::size_t num_rows = texts.size();
   const std::size_t num_columns = vocabulary_.size();
+  ensure_thread_pool();
   std::vector<Row> rows(num_rows);
   parallel_for_index(num_rows, [&](std::size_t i) { compute_row(texts[i], rows[i]); });
 
@@ -180,8 +225,12 @@ CsrMatrix TfidfVectorizer::transform(std::span<const std::string> texts) const {
   std::vector<std::size_t> indptr(num_rows + 1);
   indptr[0] = 0;
   for (std::size_t i = 0; i < num_rows; ++i) indptr[i + 1] = indptr[i] + rows[i].entries.size();
-  std::vector<std::size_t> indices(indptr[num_rows]);
-  std::vector<double> data(indptr[num_rows]);
+  // Fresh arrays are zeroed and faulted in page by page on the thread that
+  // sizes them; the two are sized side by side so that serial step is halved.
+  std::vector<std::size_t> indices;
+  std::vector<double> data;
+  tbb::parallel_invoke([&] { indices.resize(indptr[num_rows]); },
+                       [&] { data.resize(indptr[num_rows]); });
   parallel_for_index(num_rows, [&](std::size_t i) {
     std::size_t at = indptr[i];
     for (const Row::Entry& entry : rows[i].entries) {

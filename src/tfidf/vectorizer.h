@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tfidf/csr_matrix.h"
+#include "tfidf/term_index.h"
 #include "tfidf/tfidf_model.h"
 #include "tfidf/tokenizer.h"
 #include "tfidf/vocabulary.h"
@@ -62,6 +63,7 @@ class TfidfVectorizer {
   void compute_row(std::string_view text, Row& row) const;
 
   Vocabulary vocabulary_;
+  TermIndex index_;  // over vocabulary_, declared after it
   std::vector<double> idf_;
   bool sublinear_tf_;
   std::string norm_;

@@ -1,0 +1,59 @@
+#include "tfidf/term_index.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace vesko {
+namespace {
+
+// The packed table and the vocabulary must agree on every byte string: same
+// hits, same columns, and no false hit for a near miss (a prefix, a trailing
+// NUL, one byte changed) on either side of the packing limit.
+TEST(TermIndexTest, AgreesWithTheVocabularyOnHitsAndNearMisses) {
+  std::mt19937_64 rng(7);
+  std::uniform_int_distribution<int> byte(0, 3);  // few byte values: many near collisions
+  Vocabulary vocabulary;
+  std::vector<std::string> probes;
+  for (std::size_t length = 0; length <= 12; ++length) {
+    for (int k = 0; k < 40; ++k) {
+      std::string term;
+      for (std::size_t i = 0; i < length; ++i) term.push_back(static_cast<char>(byte(rng)));
+      vocabulary.emplace(term, vocabulary.size() * 3 + 1);
+      probes.push_back(term);
+      probes.push_back(term + '\0');
+      if (!term.empty()) {
+        probes.push_back(term.substr(0, length - 1));
+        std::string changed = term;
+        changed[length / 2] = static_cast<char>(changed[length / 2] ^ 0x40);
+        probes.push_back(changed);
+      }
+    }
+  }
+  vocabulary.emplace("日本", 1ull << 40);  // a column beyond 32 bits stays whole
+  probes.push_back("日本");
+  probes.push_back("日");
+  const TermIndex index(vocabulary);
+  for (const std::string& probe : probes) {
+    std::uint64_t column = 0;
+    const bool found = index.find(vocabulary, probe, column);
+    const auto expected = vocabulary.find(probe);
+    ASSERT_EQ(found, expected != vocabulary.end()) << testing::PrintToString(probe);
+    if (found) {
+      EXPECT_EQ(column, expected->second) << testing::PrintToString(probe);
+    }
+  }
+}
+
+TEST(TermIndexTest, EmptyVocabularyFindsNothing) {
+  const Vocabulary vocabulary;
+  const TermIndex index(vocabulary);
+  std::uint64_t column = 0;
+  EXPECT_FALSE(index.find(vocabulary, "ab", column));
+  EXPECT_FALSE(index.find(vocabulary, "a longer term", column));
+}
+
+}  // namespace
+}  // namespace vesko
