@@ -186,13 +186,21 @@ std::optional<std::vector<std::string>> extract_string_list(PyObject* object,
   return strings;
 }
 
+void set_runtime_error(std::string_view message) {
+  PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
+                                        "replace");
+  if (text == nullptr) return;
+  PyErr_SetObject(PyExc_RuntimeError, text);
+  Py_DECREF(text);
+}
+
 PyObject* set_error_from_current_exception() {
   try {
     throw;
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::exception& error) {
-    PyErr_SetString(PyExc_RuntimeError, error.what());
+    set_runtime_error(error.what());
   } catch (...) {
     PyErr_SetString(PyExc_RuntimeError, "unknown internal failure");
   }

@@ -44,6 +44,10 @@ std::optional<std::string> extract_string(PyObject* object, const char* paramete
 std::optional<std::vector<std::string>> extract_string_list(PyObject* object,
                                                             const char* parameter);
 
+// Sets RuntimeError with `message` as its only argument, byte for byte (a NUL
+// inside the message is kept).
+void set_runtime_error(std::string_view message);
+
 // Turns the exception in flight (inside a catch block) into a Python error:
 // FatalError and other std::exceptions -> RuntimeError with their message,
 // std::bad_alloc -> MemoryError. Always returns nullptr.

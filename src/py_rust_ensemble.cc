@@ -150,7 +150,7 @@ PyObject* load(PyObject* /*no receiver*/, PyObject* args, PyObject* kwargs) {
     Expected<RustEnsemble> ensemble = load_ensemble(*model_dir);
     model_dir.reset();
     if (!ensemble) {
-      PyErr_SetString(PyExc_RuntimeError, ensemble.error().c_str());
+      set_runtime_error(ensemble.error());
       return nullptr;
     }
     return allocate_instance(std::move(ensemble).value());
