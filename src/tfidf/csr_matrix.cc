@@ -41,9 +41,8 @@ CsrMatrix CsrMatrix::from_triplets(std::size_t rows, std::size_t cols,
   for (std::size_t r = 0; r < rows; ++r) {
     auto first = order.begin() + static_cast<std::ptrdiff_t>(row_start[r]);
     auto last = order.begin() + static_cast<std::ptrdiff_t>(row_start[r + 1]);
-    std::stable_sort(first, last, [&](std::size_t a, std::size_t b) {
-      return col_indices[a] < col_indices[b];
-    });
+    std::stable_sort(first, last,
+                     [&](std::size_t a, std::size_t b) { return col_indices[a] < col_indices[b]; });
     for (auto it = first; it != last; ++it) {
       std::size_t c = col_indices[*it];
       if (m.indices_.size() > m.indptr_[r] && m.indices_.back() == c) {
@@ -60,8 +59,7 @@ CsrMatrix CsrMatrix::from_triplets(std::size_t rows, std::size_t cols,
 
 CsrMatrix CsrMatrix::from_sorted_parts(std::size_t rows, std::size_t cols,
                                        std::vector<std::size_t> indptr,
-                                       std::vector<std::size_t> indices,
-                                       std::vector<double> data) {
+                                       std::vector<std::size_t> indices, std::vector<double> data) {
   CsrMatrix m;
   m.rows_ = rows;
   m.cols_ = cols;

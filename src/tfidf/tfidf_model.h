@@ -14,8 +14,8 @@
 namespace vesko {
 
 struct TfidfModel {
-  Vocabulary vocabulary;          // term -> column
-  std::vector<double> idf;        // by column
+  Vocabulary vocabulary;           // term -> column
+  std::vector<double> idf;         // by column
   std::uint64_t max_features = 0;  // read and dropped; limits nothing
   bool sublinear_tf = false;
   std::string norm = "l2";  // "l2", "l1", anything else: no normalisation

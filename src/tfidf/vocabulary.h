@@ -4,13 +4,13 @@
 #ifndef VESKO_TFIDF_VOCABULARY_H_
 #define VESKO_TFIDF_VOCABULARY_H_
 
+#include <absl/container/flat_hash_map.h>
+#include <absl/hash/hash.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include <absl/container/flat_hash_map.h>
-#include <absl/hash/hash.h>
 
 namespace vesko {
 
