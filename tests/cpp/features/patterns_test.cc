@@ -33,6 +33,7 @@ TEST(FeaturePatternsTest, MatchesAreLeftmostFirstAndNonOverlapping) {
        "http://a\xE2\x80\xA8http://b\xE3\x80\x80www.c\xE2\x80\x8B"
        "d",
        3, 25},
+      {&P::url, "http://a\u0085http://b\u00A0\u001Cc", 2, 16},
       {&P::url, "http://", 0, 0},
       {&P::repeated_punct, "!!!! ?! ! ?", 2, 6},
   };

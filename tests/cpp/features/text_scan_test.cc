@@ -86,18 +86,5 @@ TEST(CountWordsTest, BlockEdges) {
   }
 }
 
-TEST(CountTextTest, RunsAndClassesOverMixedText) {
-  const TextCounts counts = count_text("AAA\u00C9\u00C9\u00C9 1\u00B2?!!$ \u200B\u200B\u200B");
-  EXPECT_EQ(counts.runs_of_three, 3u);  // AAA, ÉÉÉ and the zero-width run
-  EXPECT_EQ(counts.uppercase, 6u);
-  EXPECT_EQ(counts.numeric, 2u);
-  EXPECT_EQ(counts.zero_width, 3u);
-  EXPECT_EQ(counts.punctuation, 4u);
-  EXPECT_EQ(counts.sentence_ends, 3u);
-  EXPECT_EQ(counts.leet, 1u);
-  EXPECT_EQ(counts.ascii, 10u);
-  EXPECT_EQ(counts.non_ascii, 7u);
-}
-
 }  // namespace
 }  // namespace vesko
