@@ -12,6 +12,7 @@
 
 #include "models/logistic.h"
 #include "models/naive_bayes.h"
+#include "models/packed_forest.h"
 #include "models/svm.h"
 #include "models/xgboost.h"
 #include "tfidf/csr_matrix.h"
@@ -164,7 +165,7 @@ TreeNode build_tree(std::size_t depth, std::size_t& next_id, std::mt19937_64& rn
   const std::size_t column =
       feature ? kTermColumns + static_cast<std::size_t>(unit(rng) * kFeatureColumns)
               : static_cast<std::size_t>(std::pow(unit(rng), 3.0) * kTermColumns);
-  node.split = "f" + std::to_string(column);
+  node.split = std::string("f").append(std::to_string(column));
   node.split_condition = feature ? unit(rng) - 0.5 : unit(rng) * 0.1;
   TreeNode yes = build_tree(depth - 1, next_id, rng);
   TreeNode no = build_tree(depth - 1, next_id, rng);
@@ -176,7 +177,7 @@ TreeNode build_tree(std::size_t depth, std::size_t& next_id, std::mt19937_64& rn
   return node;
 }
 
-void BM_XGBoost(benchmark::State& state) {
+XGBoostModel forest_model() {
   std::mt19937_64 rng(7);
   XGBoostModel m;
   m.base_score = 0.5;
@@ -187,9 +188,32 @@ void BM_XGBoost(benchmark::State& state) {
     std::size_t next_id = 0;
     m.trees.push_back(build_tree(6, next_id, rng));
   }
-  run(state, m, shared_matrix());
+  return m;
 }
-BENCHMARK(BM_XGBoost);
+
+// Walking the TreeNodes node by node, and the forest packed at load time.
+void BM_XGBoost(benchmark::State& state) {
+  const XGBoostModel m = forest_model();
+  std::mt19937_64 rng(8);
+  const CsrMatrix x = joined_matrix(static_cast<std::size_t>(state.range(0)), rng);
+  run(state, m, x);
+}
+BENCHMARK(BM_XGBoost)->Arg(2)->Arg(kRows);
+
+void BM_XGBoostPacked(benchmark::State& state) {
+  XGBoostModel m = forest_model();
+  m.pack();
+  std::mt19937_64 rng(8);
+  const CsrMatrix x = joined_matrix(static_cast<std::size_t>(state.range(0)), rng);
+  run(state, m, x);
+}
+BENCHMARK(BM_XGBoostPacked)->Arg(2)->Arg(kRows);
+
+void BM_PackForest(benchmark::State& state) {
+  const XGBoostModel m = forest_model();
+  for (auto _ : state) benchmark::DoNotOptimize(PackedForest::build(m.trees));
+}
+BENCHMARK(BM_PackForest);
 
 }  // namespace
 }  // namespace vesko

@@ -1,6 +1,9 @@
 #include "models/tree_walk.h"
 
 #include <cstdint>
+#include <string>
+
+#include "common/stderr_line.h"
 
 namespace vesko {
 
@@ -18,6 +21,16 @@ std::size_t parse_split_index(std::string_view split) {
     value = value * 10 + digit;
   }
   return static_cast<std::size_t>(value);
+}
+
+void warn_missing_child(std::size_t id) {
+  write_stderr_line("WARNING: XGBoost tree traversal failed - child node " + std::to_string(id) +
+                    " not found");
+}
+
+double fallback_with_warning() {
+  write_stderr_line("WARNING: XGBoost tree traversal failed - returning 0.0 fallback");
+  return 0.0;
 }
 
 }  // namespace vesko

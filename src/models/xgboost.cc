@@ -1,10 +1,14 @@
 #include "models/xgboost.h"
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "common/number_format.h"
 #include "common/stderr_line.h"
+#include "models/packed_forest.h"
 #include "models/sparse_scoring.h"
 #include "models/tree_walk.h"
 
@@ -14,11 +18,6 @@ namespace {
 constexpr std::size_t kTracedTrees = 3;
 constexpr std::string_view kRule =
     "============================================================";  // 60 '='
-
-double fallback() {
-  write_stderr_line("WARNING: XGBoost tree traversal failed - returning 0.0 fallback");
-  return 0.0;
-}
 
 const TreeNode* find_child(const TreeNode& node, std::size_t id) {
   for (const TreeNode& child : node.children) {
@@ -53,7 +52,7 @@ double XGBoostModel::traverse_tree(const TreeNode& root, std::span<const double>
       }
       return *node->leaf;
     }
-    if (!node->split || !node->split_condition) return fallback();
+    if (!node->split || !node->split_condition) return fallback_with_warning();
 
     const std::size_t index = parse_split_index(*node->split);
     const double value = index < features.size() ? features[index] : 0.0;
@@ -86,16 +85,20 @@ double XGBoostModel::traverse_tree(const TreeNode& root, std::span<const double>
                           format_optional_id(target));
       }
     }
-    if (!target) return fallback();
+    if (!target) return fallback_with_warning();
 
     const TreeNode* child = find_child(*node, *target);
     if (child == nullptr) {
-      write_stderr_line("WARNING: XGBoost tree traversal failed - child node " +
-                        std::to_string(*target) + " not found");
-      return fallback();
+      warn_missing_child(*target);
+      return fallback_with_warning();
     }
     node = child;
   }
+}
+
+void XGBoostModel::pack() {
+  std::optional<PackedForest> forest = PackedForest::build(trees);
+  packed = forest ? std::make_shared<const PackedForest>(std::move(*forest)) : nullptr;
 }
 
 std::vector<ProbabilityPair> XGBoostModel::predict_proba(const CsrMatrix& x) const {
@@ -108,16 +111,26 @@ std::vector<ProbabilityPair> XGBoostModel::predict_proba(const CsrMatrix& x) con
   const std::size_t k = x.cols();
   const bool trace_mode = rows == 1;
   // One dense row for the whole call; only the entries a row set are reset.
-  std::vector<double> features(k, 0.0);
+  // It holds one more entry, always 0.0: what the packed walk reads for a
+  // column at or beyond the row's length.
+  std::vector<double> buffer(k, 0.0);
+  buffer.push_back(0.0);
+  const std::span<const double> features(buffer.data(), k);
+  // Only the node-by-node walk writes the trace. A packed copy that no longer
+  // matches the tree list is not trusted.
+  const PackedForest* forest =
+      !trace_mode && packed && packed->tree_count() == trees.size() ? packed.get() : nullptr;
+  double values[PackedForest::kLanes];
+  bool complete[PackedForest::kLanes];
 
   for (std::size_t r = 0; r < rows; ++r) {
     const std::span<const std::size_t> columns = x.row_indices(r);
-    const std::span<const double> values = x.row_values(r);
+    const std::span<const double> data = x.row_values(r);
     check_row_columns(columns, k);
     std::size_t non_zero = 0;
     for (std::size_t e = 0; e < columns.size(); ++e) {
-      features[columns[e]] = values[e];
-      if (values[e] != 0.0) ++non_zero;  // NaN counts as non-zero
+      buffer[columns[e]] = data[e];
+      if (data[e] != 0.0) ++non_zero;  // NaN counts as non-zero
     }
 
     if (trace_mode) {
@@ -128,20 +141,33 @@ std::vector<ProbabilityPair> XGBoostModel::predict_proba(const CsrMatrix& x) con
     }
 
     double tree_sum = 0.0;
-    for (std::size_t t = 0; t < trees.size(); ++t) {
-      const bool trace = trace_mode && t < kTracedTrees;
-      if (trace) {
-        write_stderr_line("");
-        write_stderr_line(kRule);
-        write_stderr_line("TREE " + std::to_string(t) + " TRAVERSAL");
-        write_stderr_line(kRule);
+    if (forest != nullptr) {
+      // Trees are summed one by one in list order whichever way they are walked.
+      for (std::size_t first = 0; first < trees.size(); first += PackedForest::kLanes) {
+        const std::size_t count = std::min(PackedForest::kLanes, trees.size() - first);
+        forest->walk_group(first, count, buffer, values, complete);
+        for (std::size_t i = 0; i < count; ++i) {
+          const double v =
+              complete[i] ? values[i] : traverse_tree(trees[first + i], features, 0, false);
+          tree_sum = tree_sum + v;
+        }
       }
-      const double v = traverse_tree(trees[t], features, 0, trace);
-      if (trace) {
-        write_stderr_line("Tree " + std::to_string(t) + " final leaf value: " + format_fixed6(v));
-        write_stderr_line("");
+    } else {
+      for (std::size_t t = 0; t < trees.size(); ++t) {
+        const bool trace = trace_mode && t < kTracedTrees;
+        if (trace) {
+          write_stderr_line("");
+          write_stderr_line(kRule);
+          write_stderr_line("TREE " + std::to_string(t) + " TRAVERSAL");
+          write_stderr_line(kRule);
+        }
+        const double v = traverse_tree(trees[t], features, 0, trace);
+        if (trace) {
+          write_stderr_line("Tree " + std::to_string(t) + " final leaf value: " + format_fixed6(v));
+          write_stderr_line("");
+        }
+        tree_sum = tree_sum + v;
       }
-      tree_sum = tree_sum + v;
     }
     const double raw_pred = base_logit + tree_sum;
     if (trace_mode) {
@@ -151,7 +177,7 @@ std::vector<ProbabilityPair> XGBoostModel::predict_proba(const CsrMatrix& x) con
     const double spam = 1.0 / (1.0 + std::exp(-raw_pred));
     out.push_back({1.0 - spam, spam});
 
-    for (std::size_t j : columns) features[j] = 0.0;
+    for (std::size_t j : columns) buffer[j] = 0.0;
   }
   return out;
 }

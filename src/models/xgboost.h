@@ -5,17 +5,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <span>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "models/probability_pair.h"
 #include "models/tree_node.h"
 #include "tfidf/csr_matrix.h"
 
 namespace vesko {
+
+class PackedForest;
 
 // The record of "model4.msgpack" as decoded: each tree still a generic value.
 struct XGBoostModelFile {
@@ -34,6 +36,15 @@ struct XGBoostModel {
   double learning_rate = 0.0;      // read, not used: leaf values count as they stand
   double base_score = 0.0;         // prior probability of spam
   std::vector<std::string> classes;
+  // A flattened copy of `trees` that batches of two or more rows walk instead
+  // of the nodes; built by pack(). Results and warnings are the same with and
+  // without it. Shared by copies of the model, never changed once built.
+  std::shared_ptr<const PackedForest> packed;
+
+  // Builds `packed` from `trees`. Call once the trees are final (after
+  // collect_tree_nodes); changing `trees` later requires calling it again.
+  // Leaves `packed` empty for a forest beyond 2^31 nodes.
+  void pack();
 
   // One pair per matrix row, in row order. Writes "WARNING: " lines for walks
   // that cannot go on, and a trace of its work when the matrix has exactly one
