@@ -22,8 +22,8 @@ constexpr std::string_view kReplyMarkers[] = {"re:", "fwd:", "reply"};
 constexpr std::string_view kPromotionalWords[] = {
     "urgent",     "limited", "act now",    "don't miss", "exclusive",
     "guaranteed", "amazing", "incredible", "you won",    "congratulations"};
-// The two link shorteners are bit.ly and goo.gl, the best known in the mail
-// the models were trained on.
+// bit.ly and goo.gl stand for link shorteners in general: two of the most
+// widely used, written as they appear in links.
 constexpr std::string_view kSuspiciousDomains[] = {".tk",    ".ml",     ".ga",   ".cf",
                                                    "bit.ly", "tinyurl", "goo.gl"};
 constexpr std::string_view kUrgencyWords[] = {"urgent",  "immediately", "asap", "hurry",
