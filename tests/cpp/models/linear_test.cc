@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/fatal_error.h"
+#include "models/csr_rows.h"
 #include "models/logistic.h"
 #include "models/svm.h"
 
@@ -19,21 +20,8 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 const char* const kLen0Index0 = "index out of bounds: the len is 0 but the index is 0";
 
-using Row = std::vector<std::pair<std::size_t, double>>;
-
-// Stores exactly the given entries; columns are not checked against `cols`.
-CsrMatrix matrix(std::size_t cols, const std::vector<Row>& rows) {
-  std::vector<std::size_t> indptr = {0}, indices;
-  std::vector<double> data;
-  for (const Row& row : rows) {
-    for (const auto& [j, v] : row) {
-      indices.push_back(j);
-      data.push_back(v);
-    }
-    indptr.push_back(indices.size());
-  }
-  return CsrMatrix::from_sorted_parts(rows.size(), cols, indptr, indices, data);
-}
+using testing_rows::matrix;
+using testing_rows::Row;
 
 template <typename Model>
 std::string failure_of(const Model& m, const CsrMatrix& x) {
@@ -87,10 +75,7 @@ std::vector<ProbabilityPair> dense_reference(const LogisticRegressionModel& m, c
   return out;
 }
 
-bool same_bits(double a, double b) {
-  if (std::isnan(a) && std::isnan(b)) return true;
-  return std::memcmp(&a, &b, sizeof a) == 0;
-}
+using testing_rows::same_bits;
 
 TEST(Linear, MatrixWithoutRowsYieldsNothingWhateverTheModel) {
   LogisticRegressionModel dense;

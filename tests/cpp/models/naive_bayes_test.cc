@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/fatal_error.h"
+#include "models/csr_rows.h"
 
 namespace vesko {
 namespace {
@@ -16,21 +17,8 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-using Row = std::vector<std::pair<std::size_t, double>>;
-
-// Stores exactly the given entries (zeros included), columns ascending per row.
-CsrMatrix matrix(std::size_t cols, const std::vector<Row>& rows) {
-  std::vector<std::size_t> indptr = {0}, indices;
-  std::vector<double> data;
-  for (const Row& row : rows) {
-    for (const auto& [j, v] : row) {
-      indices.push_back(j);
-      data.push_back(v);
-    }
-    indptr.push_back(indices.size());
-  }
-  return CsrMatrix::from_sorted_parts(rows.size(), cols, indptr, indices, data);
-}
+using testing_rows::matrix;
+using testing_rows::Row;
 
 NaiveBayesModel two_class_model() {
   NaiveBayesModel m;

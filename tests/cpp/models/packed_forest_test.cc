@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "models/csr_rows.h"
 #include "models/xgboost.h"
 
 namespace vesko {
@@ -20,10 +21,7 @@ using testing::internal::GetCapturedStderr;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr std::size_t kCols = 6;
 
-bool same_bits(double a, double b) {
-  if (std::isnan(a) && std::isnan(b)) return true;
-  return std::memcmp(&a, &b, sizeof a) == 0;
-}
+using testing_rows::same_bits;
 
 // Trees with every quirk a model file can carry: repeated and absent child
 // ids, targets naming nothing, leaves that also split, nodes without a split

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/fatal_error.h"
+#include "models/csr_rows.h"
 #include "models/tree_walk.h"
 
 namespace vesko {
@@ -20,21 +21,9 @@ using testing::internal::GetCapturedStderr;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 const std::string kFallback = "WARNING: XGBoost tree traversal failed - returning 0.0 fallback\n";
 
-using Row = std::vector<std::pair<std::size_t, double>>;
+using testing_rows::matrix;
+using testing_rows::Row;
 using Id = std::optional<std::size_t>;
-
-CsrMatrix matrix(std::size_t cols, const std::vector<Row>& rows) {
-  std::vector<std::size_t> indptr = {0}, indices;
-  std::vector<double> data;
-  for (const Row& row : rows) {
-    for (const auto& [j, v] : row) {
-      indices.push_back(j);
-      data.push_back(v);
-    }
-    indptr.push_back(indices.size());
-  }
-  return CsrMatrix::from_sorted_parts(rows.size(), cols, indptr, indices, data);
-}
 
 TreeNode leaf(std::size_t id, double value) {
   TreeNode n;
