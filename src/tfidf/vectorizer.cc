@@ -1,5 +1,6 @@
 #include "tfidf/vectorizer.h"
 
+#include <sys/mman.h>
 #include <tbb/parallel_invoke.h>
 
 #include <algorithm>
@@ -49,6 +50,25 @@ class ScratchReset {
  private:
   Scratch& scratch_;
 };
+
+// Sizes an empty vector to n zeros. The zeroing runs on one thread and, for
+// a large batch, costs mostly page faults (a fresh mapping faults in 4 KiB at
+// a time); asking for huge pages before the first touch cuts the faults by
+// 512. Only a hint: where it is refused, the pages are ordinary ones.
+template <typename T>
+void size_fresh(std::vector<T>& v, std::size_t n) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
+  if (n * sizeof(T) >= 4 * kHugePage) {
+    v.reserve(n);
+    const auto begin = reinterpret_cast<std::uintptr_t>(v.data());
+    const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t last = (begin + n * sizeof(T)) & ~(kHugePage - 1);
+    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  }
+#endif
+  v.resize(n);
+}
 
 }  // namespace
 
@@ -225,12 +245,10 @@ CsrMatrix TfidfVectorizer::transform(std::span<const std::string> texts) const {
   std::vector<std::size_t> indptr(num_rows + 1);
   indptr[0] = 0;
   for (std::size_t i = 0; i < num_rows; ++i) indptr[i + 1] = indptr[i] + rows[i].entries.size();
-  // Fresh arrays are zeroed and faulted in page by page on the thread that
-  // sizes them; the two are sized side by side so that serial step is halved.
   std::vector<std::size_t> indices;
   std::vector<double> data;
-  tbb::parallel_invoke([&] { indices.resize(indptr[num_rows]); },
-                       [&] { data.resize(indptr[num_rows]); });
+  tbb::parallel_invoke([&] { size_fresh(indices, indptr[num_rows]); },
+                       [&] { size_fresh(data, indptr[num_rows]); });
   parallel_for_index(num_rows, [&](std::size_t i) {
     std::size_t at = indptr[i];
     for (const Row::Entry& entry : rows[i].entries) {

@@ -74,13 +74,5 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"col", {0, 1}, {0, 2}, {1.0, 1.0}, "col indices should be within shape"}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
-TEST(CsrMatrixTest, SortedPartsAreTakenAsGiven) {
-  const CsrMatrix m = CsrMatrix::from_sorted_parts(2, 3, {0, 1, 3}, {2, 0, 1}, {1.0, 0.0, 3.0});
-  EXPECT_EQ(m.rows(), 2u);
-  EXPECT_EQ(m.cols(), 3u);
-  EXPECT_EQ(m.indices(), (Indices{2, 0, 1}));
-  EXPECT_EQ(m.data(), (Values{1.0, 0.0, 3.0}));
-}
-
 }  // namespace
 }  // namespace vesko

@@ -113,12 +113,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, TokenizeTest, testing::ValuesIn(kCases),
                            return std::string(info.param.name);
                          });
 
-TEST(TokenizerTest, KeepsItsMode) {
-  for (TokenizerMode mode : {kUni, kBi, kTri, kUniBi}) {
-    EXPECT_EQ(Tokenizer::create(mode).mode(), mode);
-  }
-}
-
 // Term counts follow the words: n words give n - 1 pairs and 2n - 1 terms
 // under unigrams-and-bigrams; m code points give m - 2 trigrams.
 TEST(TokenizerTest, TermCountsFollowWordsAndCodePoints) {

@@ -220,17 +220,6 @@ TEST(VectorizerTest, FailuresFollowRowOrderIdfFirst) {
             "index out of bounds: the len is 8 but the index is 9");
 }
 
-TEST(VectorizerTest, FromModelTakesTheModelOver) {
-  TfidfModel model = make_model({{"aa", 0}}, {1.5}, true, "l1");
-  const TfidfVectorizer vectorizer =
-      TfidfVectorizer::from_model(std::move(model), TokenizerMode::CharTrigrams);
-  EXPECT_EQ(vectorizer.num_columns(), 1u);
-  EXPECT_EQ(vectorizer.idf(), (std::vector<double>{1.5}));
-  EXPECT_TRUE(vectorizer.sublinear_tf());
-  EXPECT_EQ(vectorizer.norm(), "l1");
-  EXPECT_EQ(vectorizer.tokenizer().mode(), TokenizerMode::CharTrigrams);
-}
-
 // Random texts over a small alphabet (so that terms repeat), with separators
 // that make pairs both slices of the text and assembled ones.
 std::string random_text(std::mt19937_64& rng) {
