@@ -1,5 +1,6 @@
 #include "models/record_decoder.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "models/utf8.h"
@@ -170,20 +171,36 @@ bool decode_value(MsgpackReader& reader, Marker m, Vocabulary& out) {
   std::uint32_t entries = 0;
   if (!reader.read_length(m, entries) || !reader.enter()) return false;
   out.clear();
-  out.reserve(reader.presize(entries, sizeof(Vocabulary::value_type)));
-  for (std::uint32_t e = 0; e < entries; ++e) {
-    Marker key_marker;
-    Marker value_marker;
-    std::string_view term;
-    std::uint64_t column;
-    if (!reader.read_marker(key_marker) || !read_text(reader, key_marker, term) ||
-        !reader.read_marker(value_marker) || !decode_value(reader, value_marker, column)) {
-      return false;
+  // The vocabulary is the one large map of a model file and never nests, so
+  // it is reserved whole from its declared size, as far as the bytes left
+  // could hold it (an entry takes at least two): no rehash while loading a
+  // million terms, and a corrupt count costs at most a table the size of
+  // what the input could have described.
+  out.reserve(std::min<std::size_t>(entries, reader.remaining() / 2));
+  // A large vocabulary is a table far bigger than the caches, so each insert
+  // would wait for memory. Entries are parsed a batch ahead and their slots
+  // prefetched, so the waits overlap.
+  constexpr std::uint32_t kBatch = 16;
+  std::string_view terms[kBatch];
+  std::uint64_t columns[kBatch];
+  for (std::uint32_t done = 0; done < entries;) {
+    const std::uint32_t batch = entries - done < kBatch ? entries - done : kBatch;
+    for (std::uint32_t b = 0; b < batch; ++b) {
+      Marker key_marker;
+      Marker value_marker;
+      if (!reader.read_marker(key_marker) || !read_text(reader, key_marker, terms[b]) ||
+          !reader.read_marker(value_marker) || !decode_value(reader, value_marker, columns[b])) {
+        return false;
+      }
+      out.prefetch(terms[b]);
     }
-    // A term given twice keeps its later column, as a dictionary built in
-    // file order would.
-    auto [it, inserted] = out.try_emplace(term, column);
-    if (!inserted) it->second = column;
+    for (std::uint32_t b = 0; b < batch; ++b) {
+      // A term given twice keeps its later column, as a dictionary built in
+      // file order would.
+      auto [it, inserted] = out.try_emplace(terms[b], columns[b]);
+      if (!inserted) it->second = columns[b];
+    }
+    done += batch;
   }
   reader.leave();
   return true;
