@@ -14,19 +14,18 @@
 namespace vesko {
 namespace {
 
-struct Hit {
-  std::size_t column;
-  std::size_t count;
-};
-
 // Per-thread counting state, reused by every text and every vectorizer that
 // runs on the thread. `slot` is indexed by column and stays all zero between
 // texts, so a text costs work in proportion to its own terms, never to V.
+// Columns are below V, and a vocabulary has far fewer than 2^32 entries (its
+// keys alone would need over 100 GiB), so columns and hit positions fit 32
+// bits; narrow columns also sort faster.
 struct Scratch {
-  std::vector<std::uint32_t> slot;  // column -> 1 + position in hits; 0: not hit
-  std::vector<Hit> hits;
-  std::vector<Hit> ordered;           // hits in column order, when walked from the slots
-  std::vector<std::uint64_t> beyond;  // hit columns >= V: only a broken model file
+  std::vector<std::uint32_t> slot;     // column -> 1 + its position in counts; 0: not hit
+  std::vector<std::size_t> counts;     // by position of first hit
+  std::vector<std::uint32_t> columns;  // the columns hit, first in order of first hit
+  std::vector<std::uint32_t> ordered;  // columns in ascending order, walked from the slots
+  std::vector<std::uint64_t> beyond;   // hit columns >= V: only a broken model file
   TokenScratch tokens;
 };
 
@@ -40,8 +39,9 @@ class ScratchReset {
  public:
   explicit ScratchReset(Scratch& scratch) : scratch_(scratch) {}
   ~ScratchReset() {
-    for (const Hit& hit : scratch_.hits) scratch_.slot[hit.column] = 0;
-    scratch_.hits.clear();
+    for (std::uint32_t column : scratch_.columns) scratch_.slot[column] = 0;
+    scratch_.columns.clear();
+    scratch_.counts.clear();
     scratch_.beyond.clear();
   }
   ScratchReset(const ScratchReset&) = delete;
@@ -103,8 +103,6 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
   // An empty vocabulary finds nothing, so no term needs to be made at all.
   if (num_columns == 0) return;
   Scratch& scratch = thread_scratch();
-  // A vocabulary has far fewer than 2^32 entries (its keys alone would need
-  // over 100 GiB), so hit positions fit the 32-bit slots.
   if (scratch.slot.size() < num_columns) scratch.slot.resize(num_columns, 0);
   ScratchReset reset(scratch);
 
@@ -115,10 +113,11 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
     }
     std::uint32_t& slot = scratch.slot[column];
     if (slot == 0) {
-      scratch.hits.push_back({static_cast<std::size_t>(column), 1});
-      slot = static_cast<std::uint32_t>(scratch.hits.size());
+      scratch.columns.push_back(static_cast<std::uint32_t>(column));
+      scratch.counts.push_back(1);
+      slot = static_cast<std::uint32_t>(scratch.counts.size());
     } else {
-      ++scratch.hits[slot - 1].count;
+      ++scratch.counts[slot - 1];
     }
   };
 
@@ -127,17 +126,18 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
   // count slots of the columns found prefetched before they are bumped.
   constexpr std::size_t kBatch = 32;
   std::uint64_t keys[kBatch];
-  std::uint64_t columns[kBatch];
+  std::uint64_t found_columns[kBatch];
   std::size_t pending = 0;
   auto flush = [&] {
     std::size_t found = 0;
     for (std::size_t k = 0; k < pending; ++k) {
-      if (index_.find_packed(keys[k], columns[found])) {
-        if (columns[found] < num_columns) __builtin_prefetch(&scratch.slot[columns[found]]);
+      std::uint64_t& column = found_columns[found];
+      if (index_.find_packed(keys[k], column)) {
+        if (column < num_columns) __builtin_prefetch(&scratch.slot[column]);
         ++found;
       }
     }
-    for (std::size_t k = 0; k < found; ++k) count_column(columns[k]);
+    for (std::size_t k = 0; k < found; ++k) count_column(found_columns[k]);
     pending = 0;
   };
 
@@ -158,27 +158,27 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
 
   // Columns in ascending order: a text with many distinct hits (trigrams of a
   // long e-mail) is ordered faster by walking the slots than by sorting.
-  if (scratch.hits.size() > num_columns / 32) {
+  std::vector<std::uint32_t>& columns = scratch.columns;
+  const std::uint32_t* const slot = scratch.slot.data();
+  if (columns.size() > num_columns / 32) {
     scratch.ordered.clear();
-    const std::uint32_t* const slot = scratch.slot.data();
     for (std::size_t column = 0; column < num_columns; ++column) {
-      if (slot[column] != 0) scratch.ordered.push_back(scratch.hits[slot[column] - 1]);
+      if (slot[column] != 0) scratch.ordered.push_back(static_cast<std::uint32_t>(column));
     }
-    scratch.hits.swap(scratch.ordered);
+    columns.swap(scratch.ordered);
   } else {
-    std::sort(scratch.hits.begin(), scratch.hits.end(),
-              [](const Hit& a, const Hit& b) { return a.column < b.column; });
+    std::sort(columns.begin(), columns.end());
   }
 
   const std::size_t idf_len = idf_.size();
-  const bool high_hit = !scratch.hits.empty() && scratch.hits.back().column >= idf_len;
+  const bool high_hit = !columns.empty() && columns.back() >= idf_len;
   if (high_hit || !scratch.beyond.empty()) [[unlikely]] {
     // Reported as the smallest offending column of the row: a stable choice
     // among those the model file gets wrong.
     std::uint64_t smallest = UINT64_MAX;
-    for (const Hit& hit : scratch.hits) {
-      if (hit.column >= idf_len) {
-        smallest = hit.column;
+    for (std::uint32_t column : columns) {
+      if (column >= idf_len) {
+        smallest = column;
         break;
       }
     }
@@ -199,14 +199,14 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
     return;
   }
 
-  row.entries.resize(scratch.hits.size());
+  row.entries.resize(columns.size());
   const double total = static_cast<double>(num_terms);
   const double* const idf = idf_.data();
-  for (std::size_t k = 0; k < scratch.hits.size(); ++k) {
-    const Hit& hit = scratch.hits[k];
-    const double count = static_cast<double>(hit.count);
+  for (std::size_t k = 0; k < columns.size(); ++k) {
+    const std::uint32_t column = columns[k];
+    const double count = static_cast<double>(scratch.counts[slot[column] - 1]);
     const double weight = sublinear_tf_ ? 1.0 + std::log(count) : count / total;
-    row.entries[k] = {hit.column, weight * idf[hit.column]};
+    row.entries[k] = {column, weight * idf[column]};
   }
 
   // Sums run in ascending column order from 0.0, as in training.
