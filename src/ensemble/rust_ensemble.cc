@@ -56,6 +56,7 @@ Expected<RustEnsemble> load_ensemble(std::string_view model_dir) {
 
   Expected<XGBoostModel> model4 = collect_tree_nodes(std::move(model4_file).value());
   if (!model4) return Failure{model4.take_error()};
+  model4->pack();  // the flat forest that batch walks use
 
   return RustEnsemble{
       std::move(tfidf1),          std::move(model1).value(), std::move(scalers[0]),
