@@ -4,6 +4,7 @@
 #include <tbb/parallel_invoke.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <utility>
@@ -24,7 +25,8 @@ struct Scratch {
   std::vector<std::uint32_t> slot;     // column -> 1 + its position in counts; 0: not hit
   std::vector<std::size_t> counts;     // by position of first hit
   std::vector<std::uint32_t> columns;  // the columns hit, first in order of first hit
-  std::vector<std::uint32_t> ordered;  // columns in ascending order, walked from the slots
+  std::vector<std::uint64_t> seen;     // bit per column: hit in this text
+  std::vector<std::uint32_t> ordered;  // columns in ascending order, read from `seen`
   std::vector<std::uint64_t> beyond;   // hit columns >= V: only a broken model file
   TokenScratch tokens;
 };
@@ -39,7 +41,10 @@ class ScratchReset {
  public:
   explicit ScratchReset(Scratch& scratch) : scratch_(scratch) {}
   ~ScratchReset() {
-    for (std::uint32_t column : scratch_.columns) scratch_.slot[column] = 0;
+    for (std::uint32_t column : scratch_.columns) {
+      scratch_.slot[column] = 0;
+      scratch_.seen[column >> 6] = 0;
+    }
     scratch_.columns.clear();
     scratch_.counts.clear();
     scratch_.beyond.clear();
@@ -104,6 +109,8 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
   if (num_columns == 0) return;
   Scratch& scratch = thread_scratch();
   if (scratch.slot.size() < num_columns) scratch.slot.resize(num_columns, 0);
+  const std::size_t num_words = (num_columns + 63) / 64;
+  if (scratch.seen.size() < num_words) scratch.seen.resize(num_words, 0);
   ScratchReset reset(scratch);
 
   auto count_column = [&](std::uint64_t column) {
@@ -113,6 +120,7 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
     }
     std::uint32_t& slot = scratch.slot[column];
     if (slot == 0) {
+      scratch.seen[column >> 6] |= std::uint64_t{1} << (column & 63);
       scratch.columns.push_back(static_cast<std::uint32_t>(column));
       scratch.counts.push_back(1);
       slot = static_cast<std::uint32_t>(scratch.counts.size());
@@ -156,14 +164,17 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
   });
   flush();
 
-  // Columns in ascending order: a text with many distinct hits (trigrams of a
-  // long e-mail) is ordered faster by walking the slots than by sorting.
+  // Columns in ascending order. Beyond a few hits per 512 columns, reading
+  // them off the bitmap beats sorting them.
   std::vector<std::uint32_t>& columns = scratch.columns;
   const std::uint32_t* const slot = scratch.slot.data();
-  if (columns.size() > num_columns / 32) {
+  if (columns.size() * 8 > num_words) {
     scratch.ordered.clear();
-    for (std::size_t column = 0; column < num_columns; ++column) {
-      if (slot[column] != 0) scratch.ordered.push_back(static_cast<std::uint32_t>(column));
+    const std::uint64_t* const seen = scratch.seen.data();
+    for (std::size_t w = 0; w < num_words; ++w) {
+      for (std::uint64_t bits = seen[w]; bits != 0; bits &= bits - 1) {
+        scratch.ordered.push_back(static_cast<std::uint32_t>(w * 64 + std::countr_zero(bits)));
+      }
     }
     columns.swap(scratch.ordered);
   } else {
