@@ -220,6 +220,22 @@ TEST(TfidfRecord, ArrayLongerThanTheRecordDecodesItsFieldsFirst) {
   EXPECT_EQ(tfidf_error(p), "invalid type: integer `1`, expected a boolean");
 }
 
+TEST(RecordSizes, HugeDeclaredCountsFailAtTheEndOfTheInput) {
+  // Ten bytes that claim 4,294,967,295 elements must not reserve gigabytes.
+  const std::vector<std::uint8_t> rows = {0x91, 0xdd, 0xff, 0xff, 0xff,
+                                          0xff, 0x90, 0x90, 0x90, 0x90};
+  EXPECT_EQ(decode_linear_svm_model(rows).error(),
+            "IO error while reading marker: failed to fill whole buffer");
+  const std::vector<std::uint8_t> terms = {0x91, 0xdf, 0xff, 0xff, 0xff,
+                                           0xff, 0xa1, 'a',  0x01, 0xa1};
+  EXPECT_EQ(decode_tfidf_model(terms).error(),
+            "IO error while reading data: unexpected end of file");
+  const std::vector<std::uint8_t> trees = {0x95, 0xdd, 0xff, 0xff, 0xff,
+                                           0xff, 0xdd, 0xff, 0xff, 0xff};
+  EXPECT_EQ(decode_xgboost_model(trees).error(),
+            "IO error while reading data: failed to fill whole buffer");
+}
+
 TEST(RecordNesting, TheRecordCountsAsTheFirstOfAtMost1023Levels) {
   // The record map, then an unknown key whose value nests arrays.
   for (int levels : {1023, 1024}) {
