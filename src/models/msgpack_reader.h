@@ -18,6 +18,8 @@
 
 namespace vesko {
 
+// The order matters: related kinds are contiguous so that the is_*_marker
+// tests below are range checks, and marker_name indexes its names by it.
 enum class MarkerKind : std::uint8_t {
   kFixPos,
   kFixNeg,
