@@ -1,0 +1,171 @@
+// Terms and TF-IDF rows of any text. The first input byte picks the
+// vectorizer's options; the rest, made valid UTF-8 (invalid bytes become
+// U+FFFD, as for Python strings), is the text. For each of the four modes:
+//   - for_each_term yields exactly what tokenize returns, term by term (the
+//     vectorizer counts through the first, the tests read the second);
+//   - a vectorizer whose vocabulary is every other distinct term of the text
+//     gives a matrix that keeps the CSR invariants, whose row holds exactly the
+//     columns of the vocabulary terms the text contains, with finite values.
+#include <sanitizer/lsan_interface.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "common/thread_pool.h"
+#include "tfidf/csr_matrix.h"
+#include "tfidf/tfidf_model.h"
+#include "tfidf/tokenizer.h"
+#include "tfidf/vectorizer.h"
+
+namespace {
+
+void fail(const char* what) {
+  std::fprintf(stderr, "invariant broken: %s\n", what);
+  std::abort();
+}
+
+void require(bool condition, const char* what) {
+  if (!condition) fail(what);
+}
+
+// Length of the well-formed UTF-8 sequence at data[i] (no overlongs, no
+// surrogates, nothing above U+10FFFF), or 0 when none starts there.
+std::size_t sequence_length(const std::uint8_t* data, std::size_t size, std::size_t i) {
+  const std::uint8_t b0 = data[i];
+  if (b0 < 0x80) return 1;
+  std::size_t length;
+  std::uint8_t low = 0x80, high = 0xBF;  // bounds of the second byte
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    length = 2;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    length = 3;
+    if (b0 == 0xE0) low = 0xA0;
+    if (b0 == 0xED) high = 0x9F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    length = 4;
+    if (b0 == 0xF0) low = 0x90;
+    if (b0 == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (size - i < length) return 0;
+  if (data[i + 1] < low || data[i + 1] > high) return 0;
+  for (std::size_t k = 2; k < length; ++k) {
+    if ((data[i + k] & 0xC0) != 0x80) return 0;
+  }
+  return length;
+}
+
+std::string make_valid_utf8(const std::uint8_t* data, std::size_t size) {
+  std::string text;
+  text.reserve(size);
+  for (std::size_t i = 0; i < size;) {
+    const std::size_t length = sequence_length(data, size, i);
+    if (length == 0) {
+      text += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      text.append(reinterpret_cast<const char*>(data + i), length);
+      i += length;
+    }
+  }
+  return text;
+}
+
+void check_matrix(const vesko::CsrMatrix& m, std::size_t rows, std::size_t cols) {
+  require(m.rows() == rows, "row count");
+  require(m.cols() == cols, "column count");
+  const auto& indptr = m.indptr();
+  require(indptr.size() == rows + 1, "indptr size");
+  require(indptr.front() == 0, "indptr starts at 0");
+  require(indptr.back() == m.nnz(), "indptr ends at nnz");
+  require(m.indices().size() == m.nnz(), "indices size");
+  for (std::size_t r = 0; r < rows; ++r) {
+    require(indptr[r] <= indptr[r + 1], "indptr non-decreasing");
+    const auto columns = m.row_indices(r);
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+      require(columns[k] < cols, "column within shape");
+      if (k > 0) require(columns[k - 1] < columns[k], "columns ascend");
+    }
+    for (double value : m.row_values(r)) require(std::isfinite(value), "finite value");
+  }
+}
+
+void check_mode(vesko::TokenizerMode mode, std::uint8_t options, const std::string& text) {
+  const vesko::Tokenizer tokenizer(mode);
+  const std::vector<std::string> terms = tokenizer.tokenize(text);
+
+  vesko::TokenScratch scratch;
+  std::size_t next = 0;
+  tokenizer.for_each_term(text, scratch, [&](std::string_view term) {
+    require(next < terms.size(), "for_each_term gives more terms than tokenize");
+    require(term == terms[next], "for_each_term and tokenize differ");
+    ++next;
+  });
+  require(next == terms.size(), "for_each_term gives fewer terms than tokenize");
+
+  // Every other distinct term, in order of first appearance, numbered in
+  // reverse so that columns do not follow the text's order.
+  std::vector<std::string> distinct;
+  {
+    std::set<std::string> seen;
+    for (const std::string& term : terms) {
+      if (seen.insert(term).second) distinct.push_back(term);
+    }
+  }
+  vesko::TfidfModel model;
+  std::vector<std::string> chosen;
+  for (std::size_t i = 0; i < distinct.size(); i += 2) chosen.push_back(distinct[i]);
+  for (std::size_t i = 0; i < chosen.size(); ++i) {
+    model.vocabulary.emplace(chosen[i], chosen.size() - 1 - i);
+    model.idf.push_back(1.0 + static_cast<double>(i % 7) * 0.25);
+  }
+  static const char* const kNorms[] = {"l2", "l1", "none", "L2"};
+  model.norm = kNorms[options & 3];
+  model.sublinear_tf = (options & 4) != 0;
+  const std::size_t columns = chosen.size();
+  const auto vectorizer = vesko::TfidfVectorizer::from_model(std::move(model), mode);
+
+  const std::vector<std::string> texts = {text, std::string(), text.substr(0, text.size() / 2)};
+  const vesko::CsrMatrix matrix = vectorizer.transform(texts);
+  check_matrix(matrix, texts.size(), columns);
+  require(matrix.row_indices(1).empty(), "the empty text has entries");
+
+  std::vector<std::size_t> expected;
+  for (std::size_t i = 0; i < chosen.size(); ++i) expected.push_back(chosen.size() - 1 - i);
+  std::sort(expected.begin(), expected.end());
+  const auto row = matrix.row_indices(0);
+  require(std::equal(row.begin(), row.end(), expected.begin(), expected.end()),
+          "row columns are not the vocabulary terms of the text");
+}
+
+}  // namespace
+
+// The pool's size control lives as long as the process and is never freed on
+// purpose; without this, the leak checker would report it after every run.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  __lsan::ScopedDisabler process_lifetime;
+  vesko::ensure_thread_pool();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const std::uint8_t options = data[0];
+  const std::string text = make_valid_utf8(data + 1, size - 1);
+  for (auto mode :
+       {vesko::TokenizerMode::WordUnigrams, vesko::TokenizerMode::WordBigrams,
+        vesko::TokenizerMode::CharTrigrams, vesko::TokenizerMode::WordUnigramsAndBigrams}) {
+    check_mode(mode, options, text);
+  }
+  return 0;
+}
