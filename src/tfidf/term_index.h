@@ -1,11 +1,12 @@
-// TermIndex: the vectorizer's fast path into its vocabulary. Most lookups are
-// of short terms (a trigram of ASCII text is 3 bytes), and a string-keyed hash
-// map spends most of its time hashing, chasing a 40-byte slot and comparing
-// bytes. Terms of 1 to 7 bytes are therefore also kept in a compact table keyed
-// by their bytes packed into one integer (the length in the top byte), so a
-// lookup is one multiply, one 16-byte slot and an integer compare. Longer
-// terms, and the empty one, are looked up in the vocabulary itself. Both paths
-// give the same column for the same bytes.
+// TermIndex: the vectorizer's fast path into its vocabulary. Nearly every
+// lookup is of a short term (a trigram of ASCII text is 3 bytes, most words
+// and many word pairs fit in 15), and a string-keyed hash map spends most of
+// its time hashing, chasing a 40-byte slot and comparing bytes. Terms of 1 to
+// 15 bytes are therefore also kept in two compact tables keyed by their bytes
+// packed into one or two integers (the length in the top byte), so a lookup
+// is a multiply, one small slot and an integer compare. Longer terms, and the
+// empty one, are looked up in the vocabulary itself. Every path gives the
+// same column for the same bytes.
 #ifndef VESKO_TFIDF_TERM_INDEX_H_
 #define VESKO_TFIDF_TERM_INDEX_H_
 
@@ -23,8 +24,16 @@ namespace vesko {
 // Immutable after construction; safe to share across threads.
 class TermIndex {
  public:
-  // Indexes the short terms of `vocabulary`. The same vocabulary must be passed
-  // to every find(); it may be moved (not changed) in between.
+  // A term of 1 to 15 bytes as integers: 1 to 7 bytes in `low` with the length
+  // in its top byte and `high` 0; 8 to 15 bytes as the first 8 in `low` and the
+  // rest in `high`, with the length in its top byte (so `high` is never 0).
+  struct Key {
+    std::uint64_t low;
+    std::uint64_t high;
+  };
+
+  // Indexes the terms of 1 to 15 bytes of `vocabulary`. The same vocabulary
+  // must be passed to every find(); it may be moved (not changed) in between.
   explicit TermIndex(const Vocabulary& vocabulary);
 
   // Stores the column of `term` and returns true when the vocabulary holds it.
@@ -36,18 +45,52 @@ class TermIndex {
   // The split form of find(), for callers that hide memory latency by packing
   // a run of terms and prefetching their slots before probing any of them.
   static bool packable(std::string_view term) { return term.size() - 1 < kMaxPacked; }
-  static std::uint64_t pack(std::string_view term) { return pack(term.data(), term.size()); }
-  void prefetch(std::uint64_t key) const { __builtin_prefetch(&slots_[slot_of(key)]); }
-  bool find_packed(std::uint64_t key, std::uint64_t& column) const {
-    for (std::size_t i = slot_of(key);; i = (i + 1) & mask_) {
-      const Slot& slot = slots_[i];
-      if (slot.key == key) {
+
+  // `term` must be packable. Reads only the term's own bytes.
+  static Key pack(std::string_view term) {
+    static_assert(std::endian::native == std::endian::little,
+                  "overlapping loads assume little-endian byte order");
+    const char* p = term.data();
+    const std::size_t n = term.size();
+    const std::uint64_t length = static_cast<std::uint64_t>(n) << 56;
+    if (n < 8) return Key{pack_short(p, n) | length, 0};
+    std::uint64_t first, last;
+    std::memcpy(&first, p, 8);
+    std::memcpy(&last, p + n - 8, 8);
+    // `last` ends at the term's end; drop its bytes that `first` already holds.
+    const std::uint64_t rest = n == 8 ? 0 : last >> (8 * (16 - n));
+    return Key{first, rest | length};
+  }
+
+  void prefetch(const Key& key) const {
+    if (key.high == 0) {
+      __builtin_prefetch(&short_slots_[short_slot_of(key.low)]);
+    } else {
+      __builtin_prefetch(&long_slots_[long_slot_of(key)]);
+    }
+  }
+
+  bool find_packed(const Key& key, std::uint64_t& column) const {
+    if (key.high == 0) {
+      for (std::size_t i = short_slot_of(key.low);; i = (i + 1) & short_mask_) {
+        const ShortSlot& slot = short_slots_[i];
+        if (slot.key == key.low) {
+          column = slot.column;
+          return true;
+        }
+        if (slot.key == 0) return false;
+      }
+    }
+    for (std::size_t i = long_slot_of(key);; i = (i + 1) & long_mask_) {
+      const LongSlot& slot = long_slots_[i];
+      if (slot.high == key.high && slot.low == key.low) {
         column = slot.column;
         return true;
       }
-      if (slot.key == 0) return false;
+      if (slot.high == 0) return false;
     }
   }
+
   static bool find_unpacked(const Vocabulary& vocabulary, std::string_view term,
                             std::uint64_t& column) {
     const auto found = vocabulary.find(term);
@@ -57,40 +100,49 @@ class TermIndex {
   }
 
  private:
-  static constexpr std::size_t kMaxPacked = 7;
+  static constexpr std::size_t kMaxPacked = 15;
 
-  struct Slot {
-    std::uint64_t key;  // 0: empty (no packed term has length 0)
+  struct ShortSlot {
+    std::uint64_t key;  // 0: empty (a packed key holds its nonzero length)
+    std::uint64_t column;
+  };
+  struct LongSlot {
+    std::uint64_t low;
+    std::uint64_t high;  // 0: empty
     std::uint64_t column;
   };
 
-  // The n bytes (1 to 7) of p in the low bytes, n in the top byte. Reads only
-  // p[0, n): two overlapping 4-byte loads, or three single bytes.
-  static std::uint64_t pack(const char* p, std::size_t n) {
-    static_assert(std::endian::native == std::endian::little,
-                  "overlapping loads assume little-endian byte order");
-    std::uint64_t value;
+  // The n bytes (1 to 7) of p in the low bytes. Reads only p[0, n): two
+  // overlapping 4-byte loads, or three single bytes.
+  static std::uint64_t pack_short(const char* p, std::size_t n) {
     if (n >= 4) {
       std::uint32_t low, high;
       std::memcpy(&low, p, 4);
       std::memcpy(&high, p + n - 4, 4);
-      value = low | (static_cast<std::uint64_t>(high) << ((n - 4) * 8));
-    } else {
-      const auto byte = [p](std::size_t i) {
-        return static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
-      };
-      value = byte(0) | byte(n / 2) | byte(n - 1);
+      return low | (static_cast<std::uint64_t>(high) << ((n - 4) * 8));
     }
-    return value | (static_cast<std::uint64_t>(n) << 56);
+    const auto byte = [p](std::size_t i) {
+      return static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+    };
+    return byte(0) | byte(n / 2) | byte(n - 1);
   }
 
-  std::size_t slot_of(std::uint64_t key) const {
-    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
+  static constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
+  std::size_t short_slot_of(std::uint64_t key) const {
+    return static_cast<std::size_t>((key * kMul) >> short_shift_);
+  }
+  std::size_t long_slot_of(const Key& key) const {
+    return static_cast<std::size_t>(((key.low ^ (key.high * 0xC2B2AE3D27D4EB4Full)) * kMul) >>
+                                    long_shift_);
   }
 
-  std::vector<Slot> slots_;  // a power of two, at most half full
-  std::size_t mask_ = 0;
-  int shift_ = 63;
+  // Each a power of two in size, at most half full.
+  std::vector<ShortSlot> short_slots_;
+  std::vector<LongSlot> long_slots_;
+  std::size_t short_mask_ = 0;
+  std::size_t long_mask_ = 0;
+  int short_shift_ = 63;
+  int long_shift_ = 63;
 };
 
 }  // namespace vesko

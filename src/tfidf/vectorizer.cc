@@ -133,7 +133,7 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
   // and their index slots prefetched a batch at a time, then probed, then the
   // count slots of the columns found prefetched before they are bumped.
   constexpr std::size_t kBatch = 32;
-  std::uint64_t keys[kBatch];
+  TermIndex::Key keys[kBatch];
   std::uint64_t found_columns[kBatch];
   std::size_t pending = 0;
   auto flush = [&] {
@@ -153,7 +153,7 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
   tokenizer_.for_each_term(text, scratch.tokens, [&](std::string_view term) {
     ++num_terms;
     if (TermIndex::packable(term)) {
-      const std::uint64_t key = TermIndex::pack(term);
+      const TermIndex::Key key = TermIndex::pack(term);
       index_.prefetch(key);
       keys[pending++] = key;
       if (pending == kBatch) flush();

@@ -11,13 +11,13 @@ namespace {
 
 // The packed table and the vocabulary must agree on every byte string: same
 // hits, same columns, and no false hit for a near miss (a prefix, a trailing
-// NUL, one byte changed) on either side of the packing limit.
+// NUL, a middle or the last byte changed) at every length around the limits.
 TEST(TermIndexTest, AgreesWithTheVocabularyOnHitsAndNearMisses) {
   std::mt19937_64 rng(7);
   std::uniform_int_distribution<int> byte(0, 3);  // few byte values: many near collisions
   Vocabulary vocabulary;
   std::vector<std::string> probes;
-  for (std::size_t length = 0; length <= 12; ++length) {
+  for (std::size_t length = 0; length <= 20; ++length) {
     for (int k = 0; k < 40; ++k) {
       std::string term;
       for (std::size_t i = 0; i < length; ++i) term.push_back(static_cast<char>(byte(rng)));
@@ -28,6 +28,9 @@ TEST(TermIndexTest, AgreesWithTheVocabularyOnHitsAndNearMisses) {
         probes.push_back(term.substr(0, length - 1));
         std::string changed = term;
         changed[length / 2] = static_cast<char>(changed[length / 2] ^ 0x40);
+        probes.push_back(changed);
+        changed = term;
+        changed.back() = static_cast<char>(changed.back() ^ 0x40);
         probes.push_back(changed);
       }
     }
