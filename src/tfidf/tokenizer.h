@@ -46,9 +46,10 @@ class Tokenizer {
 
   TokenizerMode mode() const { return mode_; }
 
-  // The terms of `text` in order: words left to right; then (pair modes) pair
-  // i = word i, " ", word i + 1; or the trigrams left to right. Never fails;
-  // the empty text gives no terms. Thread-safe.
+  // The terms of `text` in order: the words left to right (WordUnigrams and
+  // WordUnigramsAndBigrams), then the pairs, pair i = word i, " ", word i + 1
+  // (WordBigrams and WordUnigramsAndBigrams); or the trigrams left to right
+  // (CharTrigrams). Never fails; the empty text gives no terms. Thread-safe.
   std::vector<std::string> tokenize(std::string_view text) const;
 
   // Calls on_term(std::string_view) for each term, in the order of tokenize().
