@@ -5,4 +5,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 python3 -m pip install -q --disable-pip-version-check --no-build-isolation .
-python3 examples/classify_samples.py tests/data/sample_emails
+python3 examples/classify_samples.py tests/data/sample_emails models/demo
