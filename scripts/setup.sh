@@ -10,7 +10,7 @@ DEBIAN_PACKAGES=(
 )
 PIP_PACKAGES=(
   "scikit-build-core>=0.10" "cmake>=3.26" ninja pytest numpy msgpack
-  scikit-learn xgboost-cpu scipy
+  scikit-learn xgboost-cpu scipy regex
 )
 
 missing=()
