@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the model-file fuzzers with clang (libFuzzer, ASan, UBSan) and runs
+# Builds the fuzzers with clang (libFuzzer, ASan, UBSan) and runs
 # each for FUZZ_SECONDS (default 30) from its seed corpus. Exits non-zero on
 # the first crash, leak, timeout or out-of-memory. Works from a clean clone;
 # new corpus entries go to a scratch directory, never into fuzz/corpus.
@@ -12,8 +12,9 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}"
 SECONDS_EACH="${FUZZ_SECONDS:-30}"
 FINDINGS="$ROOT/fuzz/findings"
-FUZZERS=(tfidf_fuzzer naive_bayes_fuzzer logistic_regression_fuzzer linear_svm_fuzzer
-         xgboost_fuzzer)
+# Every fuzz/<name>_fuzzer.cc, unless fuzzers are named on the command line.
+FUZZERS=()
+for source in "$ROOT"/fuzz/*_fuzzer.cc; do FUZZERS+=("$(basename "$source" .cc)"); done
 if (($#)); then FUZZERS=("$@"); fi
 
 GENERATOR=()
@@ -33,7 +34,9 @@ for fuzzer in "${FUZZERS[@]}"; do
   work="$SCRATCH/$name"
   mkdir -p "$work"
   echo "== $fuzzer: ${SECONDS_EACH}s"
-  if ! "$BUILD/$fuzzer" "$work" "$ROOT/fuzz/corpus/$name" \
+  seeds=()
+  [[ -d "$ROOT/fuzz/corpus/$name" ]] && seeds=("$ROOT/fuzz/corpus/$name")
+  if ! "$BUILD/$fuzzer" "$work" "${seeds[@]}" \
       -max_total_time="$SECONDS_EACH" -max_len=65536 -rss_limit_mb=2048 -timeout=25 \
       -print_final_stats=1 -artifact_prefix="$FINDINGS/$name-" 2>"$SCRATCH/$name.log"; then
     echo "!! $fuzzer failed; artifacts under $FINDINGS" >&2
