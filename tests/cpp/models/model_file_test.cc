@@ -110,6 +110,17 @@ TEST_F(ModelFileTest, UnreadableFile) {
   EXPECT_EQ(model.error(), "Failed to open " + path + ": Permission denied (os error 13)");
 }
 
+TEST_F(ModelFileTest, ASizeThatCannotBeReservedIsOutOfMemory) {
+  int overcommit = -1;
+  std::ifstream("/proc/sys/vm/overcommit_memory") >> overcommit;
+  if (overcommit == 1) GTEST_SKIP() << "the kernel grants any allocation";
+  const std::string path = write("sparse.msgpack", "");
+  if (truncate(path.c_str(), off_t{1} << 43) != 0) GTEST_SKIP() << "no 8 TiB sparse files here";
+  auto model = load_tfidf_model(path);
+  ASSERT_FALSE(model);
+  EXPECT_EQ(model.error(), "Failed to read " + path + ": out of memory");
+}
+
 TEST_F(ModelFileTest, InvalidUtf8InThePathIsShownReplaced) {
   const std::string path = dir_ + "/bad\xff\xfe.msgpack";
   auto model = load_linear_svm_model(path);
