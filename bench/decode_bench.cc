@@ -52,7 +52,11 @@ std::string term(std::uint32_t i) {
   static const char* kLetters = "etaoinshrdlucmfwypvbgkqjxz";
   std::string t;
   for (std::uint32_t v = i + 1; v > 0; v /= 26) t.push_back(kLetters[v % 26]);
-  if (i % 3 == 0) t += " " + t.substr(0, 3);
+  if (i % 3 == 0) {
+    const std::string first = t.substr(0, 3);
+    t.push_back(' ');
+    t += first;
+  }
   if (i % 50 == 0) t += "\xc3\xa9";
   return t;
 }
