@@ -1,9 +1,11 @@
 #include "ensemble/pipeline.h"
 
+#include <tbb/parallel_invoke.h>
+
+#include <algorithm>
+#include <exception>
 #include <span>
 #include <utility>
-
-#include <tbb/parallel_invoke.h>
 
 #include "common/lowercase.h"
 #include "common/number_format.h"
@@ -16,7 +18,11 @@ namespace vesko {
 namespace {
 
 constexpr std::size_t kBaseModels = 4;
-constexpr std::size_t kMetaWidth = 2 * kBaseModels + kCustomFeatureCount;
+constexpr std::size_t kFeatures = kCustomFeatureCount;
+constexpr std::size_t kMetaWidth = 2 * kBaseModels + kFeatures;
+// Rows per classifier task: enough for the pool to balance, few enough that a
+// block's joined rows stay in cache between building and scoring them.
+constexpr std::size_t kBlockRows = 128;
 
 struct PipelineOutput {
   std::array<std::vector<ProbabilityPair>, kBaseModels> base;
@@ -55,46 +61,182 @@ const FeatureScaler& scaler_of(const RustEnsemble& ensemble, std::size_t model) 
   return *scalers[model];
 }
 
+// Rows [begin, end) of combine_features(tfidf, scaled rows): the same entries
+// in the same order, with every row's scaled features (row-major, kFeatures
+// per row) stored after its TF-IDF entries, zeros included.
+CsrMatrix join_rows(const CsrMatrix& tfidf, const std::vector<double>& scaled, std::size_t begin,
+                    std::size_t end) {
+  const std::vector<std::size_t>& source_ptr = tfidf.indptr();
+  const std::size_t first = source_ptr[begin];
+  const std::size_t total = source_ptr[end] - first + (end - begin) * kFeatures;
+  std::vector<std::size_t> indptr(end - begin + 1);
+  std::vector<std::size_t> indices(total);
+  std::vector<double> data(total);
+  const std::size_t cols = tfidf.cols();
+  const std::size_t* source_indices = tfidf.indices().data();
+  const double* source_data = tfidf.data().data();
+  std::size_t at = 0;
+  indptr[0] = 0;
+  for (std::size_t r = begin; r < end; ++r) {
+    const std::size_t from = source_ptr[r], to = source_ptr[r + 1];
+    std::copy(source_indices + from, source_indices + to, indices.data() + at);
+    std::copy(source_data + from, source_data + to, data.data() + at);
+    at += to - from;
+    const double* features = scaled.data() + r * kFeatures;
+    for (std::size_t j = 0; j < kFeatures; ++j) {
+      indices[at] = cols + j;
+      data[at] = features[j];
+      ++at;
+    }
+    indptr[r - begin + 1] = at;
+  }
+  return CsrMatrix::from_sorted_parts(end - begin, cols + kFeatures, std::move(indptr),
+                                      std::move(indices), std::move(data));
+}
+
+// True when no row can make a walk give up: from every root, every split
+// node reachable holds its split and threshold and finds its yes, no and
+// (when set) missing child. Such a forest writes no "WARNING: " line, so its
+// rows may be scored in any order.
+bool forest_walks_cleanly(const std::vector<TreeNode>& trees) {
+  std::vector<const TreeNode*> pending;
+  for (const TreeNode& root : trees) pending.push_back(&root);
+  auto child = [](const TreeNode& node, const std::optional<std::size_t>& id) -> const TreeNode* {
+    if (!id) return nullptr;
+    for (const TreeNode& c : node.children) {
+      if (c.nodeid == *id) return &c;
+    }
+    return nullptr;
+  };
+  while (!pending.empty()) {
+    const TreeNode& node = *pending.back();
+    pending.pop_back();
+    if (node.leaf) continue;  // a leaf value ends the walk whatever else the node holds
+    if (!node.split || !node.split_condition) return false;
+    const TreeNode* yes = child(node, node.yes);
+    const TreeNode* no = child(node, node.no);
+    const TreeNode* missing = node.missing ? child(node, node.missing) : yes;
+    if (yes == nullptr || no == nullptr || missing == nullptr) return false;
+    pending.push_back(yes);
+    pending.push_back(no);
+    if (missing != yes) pending.push_back(missing);
+  }
+  return true;
+}
+
+// Step 5 for a batch of two or more e-mails. Every base model scores its rows
+// block by block, each block joined just before it is scored; blocks of all
+// models run side by side on the pool. Each row's arithmetic is the same
+// whichever block holds it, so results do not depend on the blocks. Blocks
+// hold at least two rows, so the boosted trees never take a block for a
+// one-e-mail batch and trace it. A failure is reported as the sequential
+// order would meet it first: lowest model, then lowest block (rows within a
+// block run in order). Trees that may warn run last, block after block on
+// the calling thread, so their warnings keep row order and come only when
+// models 1 to 3 succeeded.
+void classify_blocks(const RustEnsemble& ensemble, std::array<CsrMatrix, kBaseModels>& tfidf,
+                     const std::array<std::vector<double>, kBaseModels>& scaled,
+                     PipelineOutput& out) {
+  const std::size_t n = tfidf[0].rows();
+  const std::size_t blocks = (n + kBlockRows - 1) / kBlockRows;
+  auto block_begin = [&](std::size_t b) { return n * b / blocks; };
+  auto run_block = [&](std::size_t m, std::size_t b) {
+    const std::size_t begin = block_begin(b), end = block_begin(b + 1);
+    std::vector<ProbabilityPair> pairs =
+        classify(ensemble, m, join_rows(tfidf[m], scaled[m], begin, end));
+    std::copy(pairs.begin(), pairs.end(), out.base[m].begin() + begin);
+  };
+  for (std::vector<ProbabilityPair>& pairs : out.base) pairs.resize(n);
+
+  const bool trees_in_parallel = forest_walks_cleanly(ensemble.model4.trees);
+  const std::size_t parallel_models = trees_in_parallel ? kBaseModels : kBaseModels - 1;
+  std::vector<std::exception_ptr> failures(parallel_models * blocks);
+  parallel_for_index(failures.size(), [&](std::size_t task) {
+    try {
+      run_block(task / blocks, task % blocks);
+    } catch (...) {
+      failures[task] = std::current_exception();
+    }
+  });
+  for (const std::exception_ptr& failure : failures) {
+    if (failure) std::rethrow_exception(failure);
+  }
+  for (std::size_t m = 0; m < parallel_models; ++m) tfidf[m] = CsrMatrix();
+  if (!trees_in_parallel) {
+    for (std::size_t b = 0; b < blocks; ++b) run_block(kBaseModels - 1, b);
+    tfidf[kBaseModels - 1] = CsrMatrix();
+  }
+}
+
+// Meta rows into a CSR matrix: every value not equal to 0.0 stored (NaN
+// included), as dense_rows_to_csr stores them; rows are `width` wide.
+CsrMatrix meta_matrix(const std::vector<double>& rows, std::size_t n, std::size_t width) {
+  std::vector<std::size_t> indptr(n + 1, 0);
+  std::vector<std::size_t> indices;
+  std::vector<double> data;
+  indices.reserve(rows.size());
+  data.reserve(rows.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const double* row = rows.data() + i * width;
+    for (std::size_t j = 0; j < width; ++j) {
+      if (row[j] != 0.0) {
+        indices.push_back(j);
+        data.push_back(row[j]);
+      }
+    }
+    indptr[i + 1] = indices.size();
+  }
+  return CsrMatrix::from_sorted_parts(n, n == 0 ? 0 : width, std::move(indptr), std::move(indices),
+                                      std::move(data));
+}
+
 PipelineOutput run_pipeline(const RustEnsemble& ensemble, const std::vector<std::string>& emails,
                             bool debug_lines) {
   const std::size_t n = emails.size();
+  // Lower-casing and features in one pass: the e-mail is still in cache when
+  // its features are counted.
   std::vector<std::string> lowered(n);
-  parallel_for_index(n, [&](std::size_t i) { lowered[i] = to_lower(emails[i]); });
-
   std::vector<CustomFeatures> features(n);
   parallel_for_index(n, [&](std::size_t i) {
+    lowered[i] = to_lower(emails[i]);
     features[i] = extract_custom_features(emails[i], lowered[i]);
   });
 
   std::array<CsrMatrix, kBaseModels> tfidf = transform_all(ensemble, lowered);
   lowered = {};
 
-  std::array<std::vector<std::vector<double>>, kBaseModels> scaled;
-  for (std::size_t m = 0; m < kBaseModels; ++m) {
-    scaled[m].resize(n);
-    const FeatureScaler& scaler = scaler_of(ensemble, m);
-    parallel_for_index(n, [&](std::size_t i) {
-      scaled[m][i] = apply_feature_scaler(features[i], scaler);
-    });
-  }
+  // The four scalings in one pass, model by model within each e-mail. Every
+  // row has the same length, so a scaler that fails fails on every row with
+  // the same message, the first failing model's, as four passes would.
+  std::array<std::vector<double>, kBaseModels> scaled;
+  for (std::vector<double>& flat : scaled) flat.resize(n * kFeatures);
+  parallel_for_index(n, [&](std::size_t i) {
+    for (std::size_t m = 0; m < kBaseModels; ++m) {
+      apply_feature_scaler(features[i], scaler_of(ensemble, m),
+                           std::span<double>(scaled[m].data() + i * kFeatures, kFeatures));
+    }
+  });
 
   PipelineOutput out;
-  for (std::size_t m = 0; m < kBaseModels; ++m) {
-    CsrMatrix matrix = std::move(tfidf[m]);
-    CsrMatrix joined = combine_features(matrix, scaled[m]);
-    matrix = CsrMatrix();
-    scaled[m] = {};
-    out.base[m] = classify(ensemble, m, joined);
+  if (n >= 2) {
+    classify_blocks(ensemble, tfidf, scaled, out);
+  } else {
+    for (std::size_t m = 0; m < kBaseModels; ++m) {
+      CsrMatrix joined = join_rows(tfidf[m], scaled[m], 0, n);
+      tfidf[m] = CsrMatrix();
+      out.base[m] = classify(ensemble, m, joined);
+    }
   }
+  scaled = {};
 
-  std::vector<std::vector<double>> meta_rows(n);
+  const std::size_t width = ensemble.include_custom_features_in_meta ? kMetaWidth : 2 * kBaseModels;
+  std::vector<double> meta_rows(n * width);
   for (std::size_t i = 0; i < n; ++i) {
-    std::vector<double>& row = meta_rows[i];
-    row.reserve(kMetaWidth);
+    double* row = meta_rows.data() + i * width;
     for (std::size_t m = 0; m < kBaseModels; ++m) {
       const ProbabilityPair& pair = out.base[m][i];
-      row.push_back(pair.clean_prob);
-      row.push_back(pair.spam_prob);
+      row[2 * m] = pair.clean_prob;
+      row[2 * m + 1] = pair.spam_prob;
       if (debug_lines) {
         write_stderr_line("DEBUG: Model " + std::to_string(m + 1) +
                           " predictions: clean=" + format_fixed6(pair.clean_prob) +
@@ -107,16 +249,15 @@ PipelineOutput run_pipeline(const RustEnsemble& ensemble, const std::vector<std:
         write_stderr_line("DEBUG: Custom features (first 10): " +
                           format_debug_list(std::span<const double>(raw.data(), 10)));
       }
-      row.insert(row.end(), raw.begin(), raw.end());
+      std::copy(raw.begin(), raw.end(), row + 2 * kBaseModels);
       if (debug_lines) {
-        std::size_t shown = row.size() < 16 ? row.size() : 16;
-        write_stderr_line("DEBUG: Full meta-features (first 16): " +
-                          format_debug_list(std::span<const double>(row.data(), shown)));
+        write_stderr_line(
+            "DEBUG: Full meta-features (first 16): " +
+            format_debug_list(std::span<const double>(row, std::min<std::size_t>(width, 16))));
       }
     }
   }
-  CsrMatrix meta = dense_rows_to_csr(meta_rows);
-  out.final_pairs = ensemble.meta_classifier.predict_proba(meta);
+  out.final_pairs = ensemble.meta_classifier.predict_proba(meta_matrix(meta_rows, n, width));
   return out;
 }
 
