@@ -48,7 +48,7 @@ CustomFeatures extract_custom_features(std::string_view text, std::string_view l
   f[16] = as_double(chars.leet) / length;
   f[17] = as_double(chars.runs_of_three) / length;
   f[18] = as_double(chars.numeric) / length;
-  f[19] = as_double(words.words) / (as_double(chars.sentence_ends) + 1.0);
+  f[19] = as_double(words.words) / as_double(chars.sentence_ends + 1);
   f[20] = as_double(lists.promotional);
   f[21] = percent(chars.dollar, length);
   f[22] = percent(tally_matches(patterns.url, text).count, word_divisor);
