@@ -160,18 +160,25 @@ def metrics(y_true, spam_prob, labels):
     }
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--corpus", type=Path, default=DEFAULT_CORPUS)
-    args = parser.parse_args()
-
-    rows = load_corpus(args.corpus)
+def split_rows(rows):
+    """(training rows, held-out rows): the fixed stratified split, held-out in corpus order."""
     groups = [r["group"] for r in rows]
     train_idx, held_idx = train_test_split(np.arange(len(rows)), test_size=HELDOUT_SIZE,
                                            stratify=groups, random_state=SEED)
     held_idx = np.sort(held_idx)
-    train = [rows[i] for i in train_idx]
-    held = [rows[i] for i in held_idx]
+    return [rows[i] for i in train_idx], [rows[i] for i in held_idx]
+
+
+def fit_ensemble(rows):
+    """Splits `rows`, fits the four base models and the meta classifier.
+
+    Returns a dict: the held-out rows and labels ("held", "y_held"), their
+    lower-cased texts and features ("lowered_held", "features_held"), per base
+    model number the fitted "vectorizers", "scalers" (record fields) and
+    "models", the "meta_scaler" and "meta" classifier, and the libraries'
+    held-out outputs ("held_pairs" per model, "final"). Deterministic.
+    """
+    train, held = split_rows(rows)
     y_train = np.array([r["label"] == "spam" for r in train], dtype=int)
     y_held = np.array([r["label"] == "spam" for r in held], dtype=int)
     print(f"training on {len(train)} messages, holding out {len(held)}", flush=True)
@@ -183,8 +190,7 @@ def main():
     features_held = extract_features(r["text"] for r in held)
 
     folds = StratifiedKFold(n_splits=CV_FOLDS, shuffle=True, random_state=SEED)
-    MODEL_DIR.mkdir(parents=True, exist_ok=True)
-    oof, held_pairs, fitted = {}, {}, {}
+    oof, held_pairs, fitted, vectorizers, scalers = {}, {}, {}, {}, {}
     for number, spec in BASE_MODELS.items():
         vectorizer = TfidfVectorizer(analyzer=spec["analyzer"], lowercase=False, norm="l2",
                                      use_idf=True, smooth_idf=True,
@@ -211,29 +217,49 @@ def main():
 
         model = classifier(number).fit(x_train, y_train)
         held_pairs[number] = base_pairs(number, model, x_held)
-        fitted[number] = model
-        model_export.write_record(MODEL_DIR / f"model{number}_tfidf.msgpack",
-                                  model_export.tfidf_record(vectorizer, spec["max_features"],
-                                                            scaler))
+        fitted[number], vectorizers[number], scalers[number] = model, vectorizer, scaler
         accuracy = accuracy_score(y_held, held_pairs[number][:, 1] > 0.5)
         print(f"model {number}: {len(vectorizer.vocabulary_)} terms, "
               f"held-out accuracy {accuracy:.4f}", flush=True)
 
+    meta_scaler = StandardScaler().fit(meta_rows(oof, features_train))
+    meta = LogisticRegression(C=1.0, max_iter=5000)
+    meta.fit(meta_scaler.transform(meta_rows(oof, features_train)), y_train)
+    final = meta.predict_proba(meta_scaler.transform(meta_rows(held_pairs, features_held)))
+    return {
+        "held": held, "y_held": y_held, "lowered_held": lowered_held,
+        "features_held": features_held, "vectorizers": vectorizers, "scalers": scalers,
+        "models": fitted, "meta_scaler": meta_scaler, "meta": meta,
+        "held_pairs": held_pairs, "final": final,
+    }
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--corpus", type=Path, default=DEFAULT_CORPUS)
+    args = parser.parse_args()
+
+    fit = fit_ensemble(load_corpus(args.corpus))
+    held, y_held, held_pairs, final = fit["held"], fit["y_held"], fit["held_pairs"], fit["final"]
+    lowered_held, features_held = fit["lowered_held"], fit["features_held"]
+    fitted = fit["models"]
+
+    MODEL_DIR.mkdir(parents=True, exist_ok=True)
+    for number, spec in BASE_MODELS.items():
+        model_export.write_record(MODEL_DIR / f"model{number}_tfidf.msgpack",
+                                  model_export.tfidf_record(fit["vectorizers"][number],
+                                                            spec["max_features"],
+                                                            fit["scalers"][number]))
     records = {
         "model1.msgpack": model_export.naive_bayes_record(fitted[1]),
         "model2.msgpack": model_export.logistic_record(fitted[2]),
         "model3.msgpack": model_export.linear_svm_array(fitted[3]),  # the array form
         "model4.msgpack": model_export.xgboost_record(fitted[4]),
+        "meta_classifier.msgpack": model_export.logistic_record(fit["meta"],
+                                                                fit["meta_scaler"]),
     }
     for name, record in records.items():
         model_export.write_record(MODEL_DIR / name, record)
-
-    meta_scaler = StandardScaler().fit(meta_rows(oof, features_train))
-    meta = LogisticRegression(C=1.0, max_iter=5000)
-    meta.fit(meta_scaler.transform(meta_rows(oof, features_train)), y_train)
-    model_export.write_record(MODEL_DIR / "meta_classifier.msgpack",
-                              model_export.logistic_record(meta, meta_scaler))
-    final = meta.predict_proba(meta_scaler.transform(meta_rows(held_pairs, features_held)))
 
     labels = np.where(final[:, 1] > final[:, 0], "spam", "clean")
     write_heldout(held, held_pairs, final)
