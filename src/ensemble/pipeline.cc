@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <exception>
 #include <span>
+#include <string_view>
 #include <utility>
 
+#include "common/fatal_error.h"
 #include "common/lowercase.h"
 #include "common/number_format.h"
 #include "common/stderr_line.h"
@@ -20,9 +22,6 @@ namespace {
 constexpr std::size_t kBaseModels = 4;
 constexpr std::size_t kFeatures = kCustomFeatureCount;
 constexpr std::size_t kMetaWidth = 2 * kBaseModels + kFeatures;
-// Rows per classifier task: enough for the pool to balance, few enough that a
-// block's joined rows stay in cache between building and scoring them.
-constexpr std::size_t kBlockRows = 128;
 
 struct PipelineOutput {
   std::array<std::vector<ProbabilityPair>, kBaseModels> base;
@@ -59,6 +58,33 @@ const FeatureScaler& scaler_of(const RustEnsemble& ensemble, std::size_t model) 
   const FeatureScaler* scalers[kBaseModels] = {&ensemble.model1_scaler, &ensemble.model2_scaler,
                                                &ensemble.model3_scaler, &ensemble.model4_scaler};
   return *scalers[model];
+}
+
+const TfidfVectorizer& vectorizer_of(const RustEnsemble& ensemble, std::size_t model) {
+  const TfidfVectorizer* vectorizers[kBaseModels] = {&ensemble.model1_tfidf, &ensemble.model2_tfidf,
+                                                     &ensemble.model3_tfidf,
+                                                     &ensemble.model4_tfidf};
+  return *vectorizers[model];
+}
+
+// Rows [begin, end) of the features scaled by each base model's scaler,
+// row-major, kFeatures per row. All four scalings in one pass, model by model
+// within each e-mail: every row has the same length, so a scaler that fails
+// fails on every row with the same message, the first failing model's, as
+// four passes would.
+std::array<std::vector<double>, kBaseModels> scale_features(
+    const RustEnsemble& ensemble, const std::vector<CustomFeatures>& features, std::size_t begin,
+    std::size_t end) {
+  std::array<std::vector<double>, kBaseModels> scaled;
+  for (std::vector<double>& flat : scaled) flat.resize((end - begin) * kFeatures);
+  for (std::size_t i = begin; i < end; ++i) {
+    for (std::size_t m = 0; m < kBaseModels; ++m) {
+      apply_feature_scaler(
+          features[i], scaler_of(ensemble, m),
+          std::span<double>(scaled[m].data() + (i - begin) * kFeatures, kFeatures));
+    }
+  }
+  return scaled;
 }
 
 // Rows [begin, end) of combine_features(tfidf, scaled rows): the same entries
@@ -124,47 +150,133 @@ bool forest_walks_cleanly(const std::vector<TreeNode>& trees) {
   return true;
 }
 
-// Step 5 for a batch of two or more e-mails. Every base model scores its rows
-// block by block, each block joined just before it is scored; blocks of all
-// models run side by side on the pool. Each row's arithmetic is the same
-// whichever block holds it, so results do not depend on the blocks. Blocks
-// hold at least two rows, so the boosted trees never take a block for a
-// one-e-mail batch and trace it. A failure is reported as the sequential
-// order would meet it first: lowest model, then lowest block (rows within a
-// block run in order). Trees that may warn run last, block after block on
-// the calling thread, so their warnings keep row order and come only when
-// models 1 to 3 succeeded.
-void classify_blocks(const RustEnsemble& ensemble, std::array<CsrMatrix, kBaseModels>& tfidf,
-                     const std::array<std::vector<double>, kBaseModels>& scaled,
-                     PipelineOutput& out) {
-  const std::size_t n = tfidf[0].rows();
-  const std::size_t blocks = (n + kBlockRows - 1) / kBlockRows;
-  auto block_begin = [&](std::size_t b) { return n * b / blocks; };
-  auto run_block = [&](std::size_t m, std::size_t b) {
-    const std::size_t begin = block_begin(b), end = block_begin(b + 1);
-    std::vector<ProbabilityPair> pairs =
-        classify(ensemble, m, join_rows(tfidf[m], scaled[m], begin, end));
-    std::copy(pairs.begin(), pairs.end(), out.base[m].begin() + begin);
-  };
-  for (std::vector<ProbabilityPair>& pairs : out.base) pairs.resize(n);
+// Where a failure arose, in the order the step-by-step road meets them.
+enum Stage : std::size_t { kLowerCase, kFeaturing, kTransform, kScaling, kClassify, kStages };
 
-  const bool trees_in_parallel = forest_walks_cleanly(ensemble.model4.trees);
-  const std::size_t parallel_models = trees_in_parallel ? kBaseModels : kBaseModels - 1;
-  std::vector<std::exception_ptr> failures(parallel_models * blocks);
-  parallel_for_index(failures.size(), [&](std::size_t task) {
-    try {
-      run_block(task / blocks, task % blocks);
-    } catch (...) {
-      failures[task] = std::current_exception();
+// One block's failures: at most one per stage and base model.
+using BlockFailures = std::array<std::exception_ptr, kStages * kBaseModels>;
+
+bool is_shape_failure(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const FatalError& error) {
+    return std::string_view(error.what()) == "col indices should be within shape";
+  } catch (...) {
+    return false;
+  }
+}
+
+// Rethrows the failure the step-by-step road would have reported: the
+// earliest stage; within the transforms the lowest model, an index failure
+// of any row before a shape failure of any row, then the lowest row; within
+// scoring the lowest model, then the lowest row. Blocks hold ascending rows,
+// and a block's transform reports its own first index failure, else its
+// first shape failure.
+void rethrow_first_failure(const std::vector<BlockFailures>& blocks) {
+  for (std::size_t stage = 0; stage < kStages; ++stage) {
+    for (std::size_t m = 0; m < kBaseModels; ++m) {
+      const std::exception_ptr* first = nullptr;
+      for (const BlockFailures& block : blocks) {
+        const std::exception_ptr& failure = block[stage * kBaseModels + m];
+        if (!failure) continue;
+        if (stage != kTransform) std::rethrow_exception(failure);
+        if (!is_shape_failure(failure)) std::rethrow_exception(failure);
+        if (first == nullptr) first = &failure;
+      }
+      if (first != nullptr) std::rethrow_exception(*first);
+    }
+  }
+}
+
+// Rows per block: a few blocks per pool thread so the pool balances uneven
+// e-mails, at most 32 so a block's matrices stay in cache, and never one row
+// (the boosted trees trace a one-row matrix).
+std::size_t rows_per_block(std::size_t n) {
+  const std::size_t by_pool = n / (4 * thread_pool_size());
+  return std::clamp<std::size_t>(by_pool, 2, 32);
+}
+
+// Steps 1 to 5 for a batch of two or more e-mails, block by block: each block
+// of e-mails is lower-cased, featurised, transformed by the four vectorizers,
+// scaled, joined and scored by one task, and blocks run side by side on the
+// pool. Every step is per e-mail (a TF-IDF row depends on its own text
+// only), so each value is the one the whole-batch steps compute, and no
+// whole-batch matrix is ever built. Failures are kept per block and stage
+// and the one the step-by-step road meets first is rethrown. Trees that may
+// warn are not walked in the tasks: their blocks are scored afterwards, in
+// row order on the calling thread, and only when nothing failed, so their
+// warnings come as the step-by-step road writes them.
+void run_blocks(const RustEnsemble& ensemble, const std::vector<std::string>& emails,
+                std::vector<CustomFeatures>& features, PipelineOutput& out) {
+  const std::size_t n = emails.size();
+  const std::size_t blocks = n / rows_per_block(n);
+  auto block_begin = [&](std::size_t b) { return n * b / blocks; };
+  for (std::vector<ProbabilityPair>& pairs : out.base) pairs.resize(n);
+  const bool trees_in_tasks = forest_walks_cleanly(ensemble.model4.trees);
+  const std::size_t task_models = trees_in_tasks ? kBaseModels : kBaseModels - 1;
+  std::vector<CsrMatrix> deferred_trees(trees_in_tasks ? 0 : blocks);
+  std::vector<BlockFailures> failures(blocks);
+
+  parallel_for_index(blocks, [&](std::size_t b) {
+    const std::size_t begin = block_begin(b), end = block_begin(b + 1), rows = end - begin;
+    BlockFailures& failed = failures[b];
+    auto attempt = [&](Stage stage, std::size_t m, const auto& step) {
+      try {
+        step();
+        return true;
+      } catch (...) {
+        failed[stage * kBaseModels + m] = std::current_exception();
+        return false;
+      }
+    };
+    std::vector<std::string> lowered(rows);
+    if (!attempt(kLowerCase, 0, [&] {
+          for (std::size_t i = 0; i < rows; ++i) lowered[i] = to_lower(emails[begin + i]);
+        })) {
+      return;
+    }
+    if (!attempt(kFeaturing, 0, [&] {
+          for (std::size_t i = begin; i < end; ++i) {
+            features[i] = extract_custom_features(emails[i], lowered[i - begin]);
+          }
+        })) {
+      return;
+    }
+    std::array<CsrMatrix, kBaseModels> tfidf;
+    bool transformed = true;
+    for (std::size_t m = 0; m < kBaseModels; ++m) {
+      transformed &= attempt(kTransform, m, [&] {
+        tfidf[m] = vectorizer_of(ensemble, m).transform(std::span<const std::string>(lowered));
+      });
+    }
+    if (!transformed) return;
+    lowered = {};
+
+    std::array<std::vector<double>, kBaseModels> scaled;
+    if (!attempt(kScaling, 0, [&] { scaled = scale_features(ensemble, features, begin, end); })) {
+      return;
+    }
+    for (std::size_t m = 0; m < kBaseModels; ++m) {
+      CsrMatrix joined = join_rows(tfidf[m], scaled[m], 0, rows);
+      tfidf[m] = CsrMatrix();
+      if (m >= task_models) {
+        deferred_trees[b] = std::move(joined);
+        continue;
+      }
+      if (!attempt(kClassify, m, [&] {
+            std::vector<ProbabilityPair> pairs = classify(ensemble, m, joined);
+            std::copy(pairs.begin(), pairs.end(), out.base[m].begin() + begin);
+          })) {
+        return;
+      }
     }
   });
-  for (const std::exception_ptr& failure : failures) {
-    if (failure) std::rethrow_exception(failure);
-  }
-  for (std::size_t m = 0; m < parallel_models; ++m) tfidf[m] = CsrMatrix();
-  if (!trees_in_parallel) {
-    for (std::size_t b = 0; b < blocks; ++b) run_block(kBaseModels - 1, b);
-    tfidf[kBaseModels - 1] = CsrMatrix();
+  rethrow_first_failure(failures);
+
+  for (std::size_t b = 0; b < deferred_trees.size(); ++b) {
+    std::vector<ProbabilityPair> pairs = classify(ensemble, kBaseModels - 1, deferred_trees[b]);
+    deferred_trees[b] = CsrMatrix();
+    std::copy(pairs.begin(), pairs.end(), out.base[kBaseModels - 1].begin() + block_begin(b));
   }
 }
 
@@ -190,44 +302,36 @@ CsrMatrix meta_matrix(const std::vector<double>& rows, std::size_t n, std::size_
                                       std::move(data));
 }
 
+// Steps 1 to 5 one after the other over the whole batch, each step's
+// parallel part on the pool: the road for batches of at most one e-mail,
+// whose trace and "DEBUG" lines come from the calling thread.
+void run_steps(const RustEnsemble& ensemble, const std::vector<std::string>& emails,
+               std::vector<CustomFeatures>& features, PipelineOutput& out) {
+  const std::size_t n = emails.size();
+  std::vector<std::string> lowered(n);
+  parallel_for_index(n, [&](std::size_t i) { lowered[i] = to_lower(emails[i]); });
+  parallel_for_index(
+      n, [&](std::size_t i) { features[i] = extract_custom_features(emails[i], lowered[i]); });
+  std::array<CsrMatrix, kBaseModels> tfidf = transform_all(ensemble, lowered);
+  lowered = {};
+  std::array<std::vector<double>, kBaseModels> scaled = scale_features(ensemble, features, 0, n);
+  for (std::size_t m = 0; m < kBaseModels; ++m) {
+    CsrMatrix joined = join_rows(tfidf[m], scaled[m], 0, n);
+    tfidf[m] = CsrMatrix();
+    out.base[m] = classify(ensemble, m, joined);
+  }
+}
+
 PipelineOutput run_pipeline(const RustEnsemble& ensemble, const std::vector<std::string>& emails,
                             bool debug_lines) {
   const std::size_t n = emails.size();
-  // Lower-casing and features in one pass: the e-mail is still in cache when
-  // its features are counted.
-  std::vector<std::string> lowered(n);
   std::vector<CustomFeatures> features(n);
-  parallel_for_index(n, [&](std::size_t i) {
-    lowered[i] = to_lower(emails[i]);
-    features[i] = extract_custom_features(emails[i], lowered[i]);
-  });
-
-  std::array<CsrMatrix, kBaseModels> tfidf = transform_all(ensemble, lowered);
-  lowered = {};
-
-  // The four scalings in one pass, model by model within each e-mail. Every
-  // row has the same length, so a scaler that fails fails on every row with
-  // the same message, the first failing model's, as four passes would.
-  std::array<std::vector<double>, kBaseModels> scaled;
-  for (std::vector<double>& flat : scaled) flat.resize(n * kFeatures);
-  parallel_for_index(n, [&](std::size_t i) {
-    for (std::size_t m = 0; m < kBaseModels; ++m) {
-      apply_feature_scaler(features[i], scaler_of(ensemble, m),
-                           std::span<double>(scaled[m].data() + i * kFeatures, kFeatures));
-    }
-  });
-
   PipelineOutput out;
   if (n >= 2) {
-    classify_blocks(ensemble, tfidf, scaled, out);
+    run_blocks(ensemble, emails, features, out);
   } else {
-    for (std::size_t m = 0; m < kBaseModels; ++m) {
-      CsrMatrix joined = join_rows(tfidf[m], scaled[m], 0, n);
-      tfidf[m] = CsrMatrix();
-      out.base[m] = classify(ensemble, m, joined);
-    }
+    run_steps(ensemble, emails, features, out);
   }
-  scaled = {};
 
   const std::size_t width = ensemble.include_custom_features_in_meta ? kMetaWidth : 2 * kBaseModels;
   std::vector<double> meta_rows(n * width);
