@@ -1,0 +1,94 @@
+#include "features/pattern_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "features/patterns.h"
+
+namespace vesko {
+namespace {
+
+// Every scanner must count exactly what its compiled expression matches.
+void expect_same_as_patterns(const std::string& text) {
+  const FeaturePatterns& p = FeaturePatterns::instance();
+  EXPECT_EQ(count_html_tags(text), tally_matches(p.html_tag, text).count) << text;
+  EXPECT_EQ(base64_match_bytes(text), tally_matches(p.base64, text).total_bytes) << text;
+  EXPECT_EQ(count_html_entities(text), tally_matches(p.html_entity, text).count) << text;
+  EXPECT_EQ(count_urls(text), tally_matches(p.url, text).count) << text;
+  EXPECT_EQ(count_repeated_punct(text), tally_matches(p.repeated_punct, text).count) << text;
+}
+
+TEST(PatternScan, KnownCases) {
+  EXPECT_EQ(count_html_tags("<> <<b> <\xC3\xA9> <a\nb>"), 3u);
+  EXPECT_EQ(count_html_tags("<unclosed"), 0u);
+  EXPECT_EQ(base64_match_bytes(std::string(20, 'x') + "==="), 22u);
+  EXPECT_EQ(base64_match_bytes(std::string(19, 'x')), 0u);
+  EXPECT_EQ(count_html_entities("&amp; &#39; &#x27; &; &#; &#\xD9\xA3\xD9\xA9;"), 3u);
+  EXPECT_EQ(count_urls("HTTP://a.b https://x.y/www.z www.q httpx://n http:// www."), 2u);
+  EXPECT_EQ(count_repeated_punct("!!!! ?! ! ?"), 2u);
+  for (const char* text :
+       {"", "<>", "<<>>", "&&amp;;", "&#&#12;", "wwww.x", "hhttp://x", "https://\xE3\x80\x80",
+        "http://a\xE2\x80\xA8http://b\xE3\x80\x80www.c\xE2\x80\x8B"
+        "d",
+        "http://a\xC2\x85http://b\xC2\xA0\x1C"
+        "c",
+        "AAAAAAAAAAAAAAAAAAAA==BBBBBBBBBBBBBBBBBBBBBBBB=", "!?!?", "a!!b??c!"}) {
+    expect_same_as_patterns(text);
+  }
+}
+
+// Random texts from pieces that sit on the patterns' edges.
+TEST(PatternScan, AgreesWithTheExpressionsOnRandomText) {
+  const std::vector<std::string> pieces = {"<",
+                                           ">",
+                                           "<>",
+                                           "&",
+                                           "#",
+                                           ";",
+                                           "&#",
+                                           "amp",
+                                           "a",
+                                           "Z",
+                                           "9",
+                                           "+",
+                                           "/",
+                                           "=",
+                                           "==",
+                                           "http",
+                                           "https",
+                                           "://",
+                                           "s://",
+                                           "www.",
+                                           "www",
+                                           ".",
+                                           "!",
+                                           "?",
+                                           " ",
+                                           "\t",
+                                           "\n",
+                                           "\xC2\x85",
+                                           "\xC2\xA0",
+                                           "\xE2\x80\xA8",
+                                           "\xE3\x80\x80",
+                                           "\xE2\x80\x8B",
+                                           "\xD9\xA3",
+                                           "\xEF\xBC\x91",
+                                           "\xC3\xA9",
+                                           "\xF0\x9F\x98\x80",
+                                           "AAAAAAAAAAAAAAAAAAA",
+                                           "x"};
+  std::mt19937 rng(12345);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    std::size_t length = rng() % 24;
+    for (std::size_t k = 0; k < length; ++k) text += pieces[rng() % pieces.size()];
+    expect_same_as_patterns(text);
+    if (HasFailure()) break;
+  }
+}
+
+}  // namespace
+}  // namespace vesko
