@@ -3,6 +3,9 @@
 // base model, then the meta classifier over the base probabilities and the
 // raw features. Per-e-mail steps run on the process-wide pool; results keep
 // input order whatever the scheduling, and do not depend on the pool's size.
+// A batch of two or more e-mails goes through those steps in blocks of
+// e-mails, one pool task per block, so no whole-batch matrix is built; a
+// failure is still the one the step-by-step order would meet first.
 #ifndef VESKO_ENSEMBLE_PIPELINE_H_
 #define VESKO_ENSEMBLE_PIPELINE_H_
 
