@@ -87,23 +87,22 @@ std::array<std::vector<double>, kBaseModels> scale_features(
   return scaled;
 }
 
-// Rows [begin, end) of combine_features(tfidf, scaled rows): the same entries
-// in the same order, with every row's scaled features (row-major, kFeatures
-// per row) stored after its TF-IDF entries, zeros included.
-CsrMatrix join_rows(const CsrMatrix& tfidf, const std::vector<double>& scaled, std::size_t begin,
-                    std::size_t end) {
-  const std::vector<std::size_t>& source_ptr = tfidf.indptr();
-  const std::size_t first = source_ptr[begin];
-  const std::size_t total = source_ptr[end] - first + (end - begin) * kFeatures;
-  std::vector<std::size_t> indptr(end - begin + 1);
+// combine_features(tfidf, scaled rows) without the copy into per-row
+// vectors: the same entries in the same order, every row's scaled features
+// (row-major, kFeatures per row) stored after its TF-IDF entries, zeros
+// included.
+CsrMatrix join_rows(const CsrMatrix& tfidf, const std::vector<double>& scaled) {
+  const std::size_t rows = tfidf.rows(), cols = tfidf.cols();
+  const std::size_t total = tfidf.nnz() + rows * kFeatures;
+  std::vector<std::size_t> indptr(rows + 1);
   std::vector<std::size_t> indices(total);
   std::vector<double> data(total);
-  const std::size_t cols = tfidf.cols();
+  const std::size_t* source_ptr = tfidf.indptr().data();
   const std::size_t* source_indices = tfidf.indices().data();
   const double* source_data = tfidf.data().data();
   std::size_t at = 0;
   indptr[0] = 0;
-  for (std::size_t r = begin; r < end; ++r) {
+  for (std::size_t r = 0; r < rows; ++r) {
     const std::size_t from = source_ptr[r], to = source_ptr[r + 1];
     std::copy(source_indices + from, source_indices + to, indices.data() + at);
     std::copy(source_data + from, source_data + to, data.data() + at);
@@ -114,10 +113,10 @@ CsrMatrix join_rows(const CsrMatrix& tfidf, const std::vector<double>& scaled, s
       data[at] = features[j];
       ++at;
     }
-    indptr[r - begin + 1] = at;
+    indptr[r + 1] = at;
   }
-  return CsrMatrix::from_sorted_parts(end - begin, cols + kFeatures, std::move(indptr),
-                                      std::move(indices), std::move(data));
+  return CsrMatrix::from_sorted_parts(rows, cols + kFeatures, std::move(indptr), std::move(indices),
+                                      std::move(data));
 }
 
 // True when no row can make a walk give up: from every root, every split
@@ -257,7 +256,7 @@ void run_blocks(const RustEnsemble& ensemble, const std::vector<std::string>& em
       return;
     }
     for (std::size_t m = 0; m < kBaseModels; ++m) {
-      CsrMatrix joined = join_rows(tfidf[m], scaled[m], 0, rows);
+      CsrMatrix joined = join_rows(tfidf[m], scaled[m]);
       tfidf[m] = CsrMatrix();
       if (m >= task_models) {
         deferred_trees[b] = std::move(joined);
@@ -316,7 +315,7 @@ void run_steps(const RustEnsemble& ensemble, const std::vector<std::string>& ema
   lowered = {};
   std::array<std::vector<double>, kBaseModels> scaled = scale_features(ensemble, features, 0, n);
   for (std::size_t m = 0; m < kBaseModels; ++m) {
-    CsrMatrix joined = join_rows(tfidf[m], scaled[m], 0, n);
+    CsrMatrix joined = join_rows(tfidf[m], scaled[m]);
     tfidf[m] = CsrMatrix();
     out.base[m] = classify(ensemble, m, joined);
   }
