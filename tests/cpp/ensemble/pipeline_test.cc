@@ -1,13 +1,13 @@
 #include "ensemble/pipeline.h"
 
+#include <gtest/gtest.h>
+#include <tbb/task_arena.h>
+
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <tbb/task_arena.h>
 
 #include "common/fatal_error.h"
 
@@ -15,7 +15,7 @@ namespace vesko {
 namespace {
 
 constexpr std::size_t kFeatures = 29;
-const std::vector<std::string> kWords = {"free", "money", "click", "here", "meeting",
+const std::vector<std::string> kWords = {"free",     "money",  "click", "here",   "meeting",
                                          "tomorrow", "viagra", "offer", "report", "team"};
 
 TfidfModel tfidf_model(const std::vector<std::string>& terms, std::string scaler_type) {
@@ -41,7 +41,8 @@ std::vector<double> weights(std::size_t n, double seed) {
 // `meta_coef_zero` is set.
 RustEnsemble make_ensemble(double meta_intercept, bool meta_coef_zero) {
   std::vector<std::string> pairs;
-  for (std::size_t i = 0; i + 1 < kWords.size(); ++i) pairs.push_back(kWords[i] + " " + kWords[i + 1]);
+  for (std::size_t i = 0; i + 1 < kWords.size(); ++i)
+    pairs.push_back(kWords[i] + " " + kWords[i + 1]);
   std::vector<std::string> trigrams = {"fre", "ree", "mon", "one", "ney", "cli", "eet", "ing"};
   std::vector<std::string> mixed = kWords;
   mixed.insert(mixed.end(), pairs.begin(), pairs.end());
@@ -203,6 +204,59 @@ TEST(Pipeline, DisagreeingModelsFailWithTheIndexMessage) {
   } catch (const FatalError& error) {
     EXPECT_STREQ(error.what(), "index out of bounds: the len is 5 but the index is 8");
   }
+}
+
+// Batches run block by block on the pool; the failure reported must still be
+// the one met first going step by step: every transform before any scoring,
+// every row through model 1 before any row through model 2.
+TEST(Pipeline, FailureOrderAcrossBlocks) {
+  std::vector<std::string> emails(300, "free money");
+  emails[250] = "viagra offer";
+  auto failure = [&](const RustEnsemble& e) {
+    try {
+      predict_proba_batch_impl(e, emails);
+    } catch (const FatalError& error) {
+      return std::string(error.what());
+    }
+    return std::string("no failure");
+  };
+
+  RustEnsemble e = make_ensemble(0.2, false);
+  e.model2.coef[0].resize(3);               // model 2 fails on every row
+  e.model1.feature_log_prob[1].resize(12);  // model 1 too, at the third feature
+  EXPECT_EQ(failure(e), "index out of bounds: the len is 12 but the index is 12");
+
+  // Only the last rows' pair "viagra offer" (column 6) lies beyond the idf:
+  // a transform failure comes before any scoring failure.
+  std::vector<std::string> pairs;
+  for (std::size_t i = 0; i + 1 < kWords.size(); ++i)
+    pairs.push_back(kWords[i] + " " + kWords[i + 1]);
+  TfidfModel short_idf = tfidf_model(pairs, "standard");
+  short_idf.idf.resize(6);
+  e.model2_tfidf = TfidfVectorizer::from_model(std::move(short_idf), TokenizerMode::WordBigrams);
+  EXPECT_EQ(failure(e), "index out of bounds: the len is 6 but the index is 6");
+}
+
+// Walks that cannot go on write their warnings in row order, whatever the
+// pool does.
+TEST(Pipeline, TreeWarningsComeInRowOrder) {
+  RustEnsemble e = make_ensemble(0.2, false);
+  TreeNode& root = e.model4.trees[0];
+  root.split_condition = -0.2;  // the first feature scaled: (x - 0.5) / 2.0
+  root.yes = 7;                 // neither child exists
+  root.no = 8;
+  std::vector<std::string> emails;
+  std::string expected;
+  for (int i = 0; i < 300; ++i) {
+    bool tagged = (i * 7) % 5 == 0;
+    emails.push_back(tagged ? "<b>x</b>" : "plain words");
+    expected += std::string("WARNING: XGBoost tree traversal failed - child node ") +
+                (tagged ? "8" : "7") +
+                " not found\nWARNING: XGBoost tree traversal failed - returning 0.0 fallback\n";
+  }
+  testing::internal::CaptureStderr();
+  predict_proba_batch_impl(e, emails);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
 }
 
 }  // namespace
