@@ -6,7 +6,6 @@
 //   - a vectorizer whose vocabulary is every other distinct term of the text
 //     gives a matrix that keeps the CSR invariants, whose row holds exactly the
 //     columns of the vocabulary terms the text contains, with finite values.
-#include <sanitizer/lsan_interface.h>
 
 #include <algorithm>
 #include <cmath>
@@ -150,13 +149,6 @@ void check_mode(vesko::TokenizerMode mode, std::uint8_t options, const std::stri
 
 }  // namespace
 
-// The pool's size control lives as long as the process and is never freed on
-// purpose; without this, the leak checker would report it after every run.
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  __lsan::ScopedDisabler process_lifetime;
-  vesko::ensure_thread_pool();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

@@ -30,9 +30,6 @@ trap 'rm -rf "$LOGS"' EXIT
 export ASAN_OPTIONS="abort_on_error=1:halt_on_error=1:detect_stack_use_after_return=1:\
 strict_string_checks=1:check_initialization_order=1:allocator_may_return_null=1:log_path=$LOGS/asan"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$LOGS/ubsan"
-# The pool's size control is created once and kept for the life of the process
-# on purpose; it is the only allocation the leak checker may see at exit.
-export LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:log_path=$LOGS/tsan"
 
 # Prints the sanitizer reports written so far; non-zero if there is any. A log

@@ -13,6 +13,10 @@ namespace {
 
 constexpr std::size_t kMaxThreads = 0xffff;
 
+// Kept for the life of the process: the pool's size never changes. Held in a
+// static so leak checkers see it as reachable.
+tbb::global_control* pool_size_control = nullptr;
+
 }  // namespace
 
 std::optional<std::size_t> parse_unsigned_decimal(std::string_view text) {
@@ -49,13 +53,14 @@ void ensure_thread_pool() {
     std::size_t count = thread_count_from_env(std::getenv("RAYON_NUM_THREADS"),
                                               std::getenv("RAYON_RS_NUM_CPUS"),
                                               ::sysconf(_SC_NPROCESSORS_ONLN));
-    // Kept for the life of the process: the pool's size never changes.
-    new tbb::global_control(tbb::global_control::max_allowed_parallelism, count);
+    pool_size_control =
+        new tbb::global_control(tbb::global_control::max_allowed_parallelism, count);
   });
 }
 
 std::size_t thread_pool_size() {
   ensure_thread_pool();
+  if (pool_size_control == nullptr) return 1;
   return tbb::global_control::active_value(tbb::global_control::max_allowed_parallelism);
 }
 
