@@ -24,6 +24,7 @@
 #include "tfidf/tfidf_model.h"
 #include "tfidf/tokenizer.h"
 #include "tfidf/vectorizer.h"
+#include "valid_utf8.h"
 
 namespace {
 
@@ -34,50 +35,6 @@ void fail(const char* what) {
 
 void require(bool condition, const char* what) {
   if (!condition) fail(what);
-}
-
-// Length of the well-formed UTF-8 sequence at data[i] (no overlongs, no
-// surrogates, nothing above U+10FFFF), or 0 when none starts there.
-std::size_t sequence_length(const std::uint8_t* data, std::size_t size, std::size_t i) {
-  const std::uint8_t b0 = data[i];
-  if (b0 < 0x80) return 1;
-  std::size_t length;
-  std::uint8_t low = 0x80, high = 0xBF;  // bounds of the second byte
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    length = 2;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    length = 3;
-    if (b0 == 0xE0) low = 0xA0;
-    if (b0 == 0xED) high = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    length = 4;
-    if (b0 == 0xF0) low = 0x90;
-    if (b0 == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (size - i < length) return 0;
-  if (data[i + 1] < low || data[i + 1] > high) return 0;
-  for (std::size_t k = 2; k < length; ++k) {
-    if ((data[i + k] & 0xC0) != 0x80) return 0;
-  }
-  return length;
-}
-
-std::string make_valid_utf8(const std::uint8_t* data, std::size_t size) {
-  std::string text;
-  text.reserve(size);
-  for (std::size_t i = 0; i < size;) {
-    const std::size_t length = sequence_length(data, size, i);
-    if (length == 0) {
-      text += "\xEF\xBF\xBD";
-      ++i;
-    } else {
-      text.append(reinterpret_cast<const char*>(data + i), length);
-      i += length;
-    }
-  }
-  return text;
 }
 
 void check_matrix(const vesko::CsrMatrix& m, std::size_t rows, std::size_t cols) {
@@ -149,11 +106,10 @@ void check_mode(vesko::TokenizerMode mode, std::uint8_t options, const std::stri
 
 }  // namespace
 
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::uint8_t options = data[0];
-  const std::string text = make_valid_utf8(data + 1, size - 1);
+  const std::string text = vesko::fuzz::make_valid_utf8(data + 1, size - 1);
   for (auto mode :
        {vesko::TokenizerMode::WordUnigrams, vesko::TokenizerMode::WordBigrams,
         vesko::TokenizerMode::CharTrigrams, vesko::TokenizerMode::WordUnigramsAndBigrams}) {
