@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <span>
 #include <utility>
 
 #include "common/fatal_error.h"
@@ -16,37 +17,63 @@ namespace vesko {
 namespace {
 
 // Per-thread counting state, reused by every text and every vectorizer that
-// runs on the thread. `slot` is indexed by column and stays all zero between
+// runs on the thread. `count` is indexed by column and stays all zero between
 // texts, so a text costs work in proportion to its own terms, never to V.
 // Columns are below V, and a vocabulary has far fewer than 2^32 entries (its
-// keys alone would need over 100 GiB), so columns and hit positions fit 32
-// bits; narrow columns also sort faster.
+// keys alone would need over 100 GiB), so columns fit 32 bits; narrow columns
+// also sort faster, and narrow counts keep the hot part of `count` in L1.
 struct Scratch {
-  std::vector<std::uint32_t> slot;     // column -> 1 + its position in counts; 0: not hit
-  std::vector<std::size_t> counts;     // by position of first hit
-  std::vector<std::uint32_t> columns;  // the columns hit, first in order of first hit
-  std::vector<std::uint64_t> seen;     // bit per column: hit in this text
+  // column -> hits in this text, below kWrap. Slot V is a sink for lookups
+  // that missed: it holds 1 during a text, so a miss is never a first hit.
+  std::vector<std::uint32_t> count;
+  std::vector<std::uint32_t> hit;  // [0, num_hit): the columns hit, by first hit
+  std::size_t num_hit = 0;
+  std::vector<std::uint64_t> seen;     // bit per column, all zero between texts
   std::vector<std::uint32_t> ordered;  // columns in ascending order, read from `seen`
+  std::vector<std::uint32_t> wrapped;  // a column once per kWrap - 1 hits it has shed
   std::vector<std::uint64_t> beyond;   // hit columns >= V: only a broken model file
   TokenScratch tokens;
 };
+
+// A count that reaches kWrap drops back to 1 and notes its column in
+// `wrapped`, so 32-bit counts stay exact for texts of 4 GiB and more (a text
+// has at most one term per byte).
+constexpr std::uint32_t kWrap = UINT32_MAX;
 
 Scratch& thread_scratch() {
   thread_local Scratch scratch;
   return scratch;
 }
 
-// Restores the all-zero slots however the text ends (bad_alloc included).
+// Adds one hit of `column`, which must be at most V (V: the miss sink).
+// Branch-free but for the wrap: whether a hit is a column's first is as
+// unpredictable as whether a lookup hits.
+[[gnu::always_inline]] inline void count_column(Scratch& scratch, std::uint32_t* count,
+                                                std::uint32_t* hit, std::uint32_t column) {
+  const std::uint32_t before = count[column];
+  hit[scratch.num_hit] = column;
+  scratch.num_hit += before == 0;
+  if (before + 1 == kWrap) [[unlikely]] {
+    count[column] = 1;
+    scratch.wrapped.push_back(column);
+    return;
+  }
+  count[column] = before + 1;
+}
+
+// Restores the all-zero counts however the text ends (bad_alloc included).
 class ScratchReset {
  public:
-  explicit ScratchReset(Scratch& scratch) : scratch_(scratch) {}
+  ScratchReset(Scratch& scratch, std::size_t num_columns)
+      : scratch_(scratch), num_columns_(num_columns) {
+    scratch_.count[num_columns_] = 1;
+  }
   ~ScratchReset() {
-    for (std::uint32_t column : scratch_.columns) {
-      scratch_.slot[column] = 0;
-      scratch_.seen[column >> 6] = 0;
-    }
-    scratch_.columns.clear();
-    scratch_.counts.clear();
+    std::uint32_t* const count = scratch_.count.data();
+    for (std::size_t k = 0; k < scratch_.num_hit; ++k) count[scratch_.hit[k]] = 0;
+    count[num_columns_] = 0;
+    scratch_.num_hit = 0;
+    scratch_.wrapped.clear();
     scratch_.beyond.clear();
   }
   ScratchReset(const ScratchReset&) = delete;
@@ -54,6 +81,7 @@ class ScratchReset {
 
  private:
   Scratch& scratch_;
+  std::size_t num_columns_;
 };
 
 // Sizes an empty vector to n zeros. The zeroing runs on one thread and, for
@@ -91,6 +119,8 @@ struct TfidfVectorizer::Row {
 TfidfVectorizer::TfidfVectorizer(TfidfModel&& model, TokenizerMode mode)
     : vocabulary_(std::move(model.vocabulary)),
       index_(vocabulary_),
+      trigrams_(mode == TokenizerMode::CharTrigrams ? AsciiTrigramTable(vocabulary_)
+                                                    : AsciiTrigramTable()),
       idf_(std::move(model.idf)),
       sublinear_tf_(model.sublinear_tf),
       norm_(std::move(model.norm)),
@@ -108,25 +138,21 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
   // An empty vocabulary finds nothing, so no term needs to be made at all.
   if (num_columns == 0) return;
   Scratch& scratch = thread_scratch();
-  if (scratch.slot.size() < num_columns) scratch.slot.resize(num_columns, 0);
+  if (scratch.count.size() <= num_columns) {
+    scratch.count.resize(num_columns + 1, 0);
+    scratch.hit.resize(num_columns + 1);
+  }
   const std::size_t num_words = (num_columns + 63) / 64;
   if (scratch.seen.size() < num_words) scratch.seen.resize(num_words, 0);
-  ScratchReset reset(scratch);
-
-  auto count_column = [&](std::uint64_t column) {
+  ScratchReset reset(scratch, num_columns);
+  std::uint32_t* const count = scratch.count.data();
+  std::uint32_t* const hit = scratch.hit.data();
+  auto count_found = [&](std::uint64_t column) {
     if (column >= num_columns) [[unlikely]] {
       scratch.beyond.push_back(column);
       return;
     }
-    std::uint32_t& slot = scratch.slot[column];
-    if (slot == 0) {
-      scratch.seen[column >> 6] |= std::uint64_t{1} << (column & 63);
-      scratch.columns.push_back(static_cast<std::uint32_t>(column));
-      scratch.counts.push_back(1);
-      slot = static_cast<std::uint32_t>(scratch.counts.size());
-    } else {
-      ++scratch.counts[slot - 1];
-    }
+    count_column(scratch, count, hit, static_cast<std::uint32_t>(column));
   };
 
   // Lookups are bound by memory latency, not by work: short terms are packed
@@ -141,17 +167,15 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
     for (std::size_t k = 0; k < pending; ++k) {
       std::uint64_t& column = found_columns[found];
       if (index_.find_packed(keys[k], column)) {
-        if (column < num_columns) __builtin_prefetch(&scratch.slot[column]);
+        if (column < num_columns) __builtin_prefetch(&count[column]);
         ++found;
       }
     }
-    for (std::size_t k = 0; k < found; ++k) count_column(found_columns[k]);
+    for (std::size_t k = 0; k < found; ++k) count_found(found_columns[k]);
     pending = 0;
   };
 
-  std::size_t num_terms = 0;  // every term, found or not
-  tokenizer_.for_each_term(text, scratch.tokens, [&](std::string_view term) {
-    ++num_terms;
+  auto look_up = [&](std::string_view term) {
     if (TermIndex::packable(term)) {
       const TermIndex::Key key = TermIndex::pack(term);
       index_.prefetch(key);
@@ -160,25 +184,39 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
       return;
     }
     std::uint64_t column;
-    if (TermIndex::find_unpacked(vocabulary_, term, column)) count_column(column);
-  });
+    if (TermIndex::find_unpacked(vocabulary_, term, column)) count_found(column);
+  };
+
+  std::size_t num_terms = 0;  // every term, found or not
+  if (trigrams_.enabled()) {
+    // The table's columns are all at most V (V for a miss), so no check.
+    num_terms = trigrams_.scan(
+        text, [&](std::uint32_t column) { count_column(scratch, count, hit, column); }, look_up);
+  } else {
+    tokenizer_.for_each_term(text, scratch.tokens, [&](std::string_view term) {
+      ++num_terms;
+      look_up(term);
+    });
+  }
   flush();
 
   // Columns in ascending order. Beyond a few hits per 512 columns, reading
-  // them off the bitmap beats sorting them.
-  std::vector<std::uint32_t>& columns = scratch.columns;
-  const std::uint32_t* const slot = scratch.slot.data();
-  if (columns.size() * 8 > num_words) {
-    scratch.ordered.clear();
-    const std::uint64_t* const seen = scratch.seen.data();
+  // them off a bitmap beats sorting them.
+  std::span<const std::uint32_t> columns(hit, scratch.num_hit);
+  if (scratch.num_hit * 8 > num_words) {
+    std::uint64_t* const seen = scratch.seen.data();
+    for (std::uint32_t column : columns) seen[column >> 6] |= std::uint64_t{1} << (column & 63);
+    scratch.ordered.resize(scratch.num_hit);
+    std::uint32_t* out = scratch.ordered.data();
     for (std::size_t w = 0; w < num_words; ++w) {
       for (std::uint64_t bits = seen[w]; bits != 0; bits &= bits - 1) {
-        scratch.ordered.push_back(static_cast<std::uint32_t>(w * 64 + std::countr_zero(bits)));
+        *out++ = static_cast<std::uint32_t>(w * 64 + std::countr_zero(bits));
       }
+      seen[w] = 0;
     }
-    columns.swap(scratch.ordered);
+    columns = std::span<const std::uint32_t>(scratch.ordered.data(), scratch.num_hit);
   } else {
-    std::sort(columns.begin(), columns.end());
+    std::sort(hit, hit + scratch.num_hit);
   }
 
   const std::size_t idf_len = idf_.size();
@@ -215,7 +253,11 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
   const double* const idf = idf_.data();
   for (std::size_t k = 0; k < columns.size(); ++k) {
     const std::uint32_t column = columns[k];
-    const double count = static_cast<double>(scratch.counts[slot[column] - 1]);
+    std::uint64_t hits = count[column];
+    if (!scratch.wrapped.empty()) [[unlikely]] {
+      for (std::uint32_t w : scratch.wrapped) hits += w == column ? kWrap - 1 : 0;
+    }
+    const double count = static_cast<double>(hits);
     const double weight = sublinear_tf_ ? 1.0 + std::log(count) : count / total;
     row.entries[k] = {column, weight * idf[column]};
   }

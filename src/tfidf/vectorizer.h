@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "tfidf/ascii_trigram_table.h"
 #include "tfidf/csr_matrix.h"
 #include "tfidf/term_index.h"
 #include "tfidf/tfidf_model.h"
@@ -63,7 +64,8 @@ class TfidfVectorizer {
   void compute_row(std::string_view text, Row& row) const;
 
   Vocabulary vocabulary_;
-  TermIndex index_;  // over vocabulary_, declared after it
+  TermIndex index_;             // over vocabulary_, declared after it
+  AsciiTrigramTable trigrams_;  // CharTrigrams only: over vocabulary_, declared after it
   std::vector<double> idf_;
   bool sublinear_tf_;
   std::string norm_;
