@@ -1,6 +1,7 @@
 #include "tfidf/ascii_trigram_table.h"
 
 #include <algorithm>
+#include <bit>
 #include <utility>
 
 namespace vesko {

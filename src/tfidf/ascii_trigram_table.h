@@ -12,9 +12,10 @@
 #ifndef VESKO_TFIDF_ASCII_TRIGRAM_TABLE_H_
 #define VESKO_TFIDF_ASCII_TRIGRAM_TABLE_H_
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "tfidf/vocabulary.h"
@@ -51,32 +52,62 @@ class AsciiTrigramTable {
   // The column of the trigram with `key`, or miss(). Requires enabled().
   // Branch-free: hits and misses alternate too irregularly to predict.
   std::uint32_t column(std::uint32_t key) const {
-    const Word& word = words_[key >> 6];
-    const std::uint64_t below = word.bits << (63 - (key & 63));
-    const std::uint32_t hit_mask = 0u - static_cast<std::uint32_t>(below >> 63);
-    const std::uint32_t index = ((word.rank + ones(below) - 1) & hit_mask) | (miss_at_ & ~hit_mask);
-    return columns_[index];
+    return column_in(words_.data(), columns_.data(), miss_at_, key);
+  }
+
+  // Calls on_column(column) for each trigram that ends in [first, last), left
+  // to right, a miss included. first[-2], first[-1] and every byte of
+  // [first, last) must be below 0x80. Requires enabled(). kPopcountInstruction:
+  // count bits with the compiler's builtin, for callers compiled for a target
+  // with a popcount instruction.
+  template <bool kPopcountInstruction, typename OnColumn>
+  void for_each_column(const unsigned char* first, const unsigned char* last,
+                       OnColumn&& on_column) const {
+    // Locals, not members, so that stores of the caller's counts cannot be
+    // taken to change them.
+    const Word* const words = words_.data();
+    const std::uint32_t* const columns = columns_.data();
+    const std::uint32_t miss_at = miss_at_;
+    std::uint32_t key = slide(slide(0, first[-2]), first[-1]);
+    for (const unsigned char* p = first; p < last; ++p) {
+      key = slide(key, *p);
+      on_column(column_in<kPopcountInstruction>(words, columns, miss_at, key));
+    }
   }
 
   // Walks the trigrams of `text` as Tokenizer's CharTrigrams mode makes them,
-  // left to right: for each trigram of three ASCII characters, calls
-  // on_column(column(key)), a miss included; for each other trigram, calls
-  // on_other(std::string_view) with its bytes, a slice of `text`. Returns the
+  // left to right: each stretch of trigrams of three ASCII characters goes to
+  // on_ascii(first, last) (const unsigned char*; the trigrams that end in
+  // [first, last), see for_each_column); each other trigram to
+  // on_other(std::string_view), its bytes, a slice of `text`. Returns the
   // number of trigrams. Requires enabled().
-  template <typename OnColumn, typename OnOther>
-  std::size_t scan(std::string_view text, OnColumn&& on_column, OnOther&& on_other) const;
+  template <typename OnAscii, typename OnOther>
+  std::size_t scan(std::string_view text, OnAscii&& on_ascii, OnOther&& on_other) const;
 
  private:
-  // std::popcount, which without a popcnt target is a library call per hit.
+  // The number of set bits. kInstruction: through the compiler's builtin,
+  // one instruction where the caller's target has one (otherwise a library
+  // call); else in a few arithmetic steps, whatever the target.
+  template <bool kInstruction>
   static std::uint32_t ones(std::uint64_t x) {
-#ifdef __POPCNT__
-    return static_cast<std::uint32_t>(std::popcount(x));
-#else
+    if constexpr (kInstruction) {
+      return static_cast<std::uint32_t>(__builtin_popcountll(x));
+    }
     x -= (x >> 1) & 0x5555555555555555ull;
     x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
     x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
     return static_cast<std::uint32_t>((x * 0x0101010101010101ull) >> 56);
-#endif
+  }
+
+  struct Word;
+  template <bool kInstruction = false>
+  static std::uint32_t column_in(const Word* words, const std::uint32_t* columns,
+                                 std::uint32_t miss_at, std::uint32_t key) {
+    const Word& word = words[key >> 6];
+    const std::uint64_t below = word.bits << (63 - (key & 63));
+    const std::uint32_t hit_mask = 0u - static_cast<std::uint32_t>(below >> 63);
+    return columns[((word.rank + ones<kInstruction>(below) - 1) & hit_mask) |
+                   (miss_at & ~hit_mask)];
   }
 
   struct Word {
@@ -90,12 +121,11 @@ class AsciiTrigramTable {
   std::uint32_t miss_at_ = 0;           // the position of miss() in columns_
 };
 
-template <typename OnColumn, typename OnOther>
-std::size_t AsciiTrigramTable::scan(std::string_view text, OnColumn&& on_column,
+template <typename OnAscii, typename OnOther>
+std::size_t AsciiTrigramTable::scan(std::string_view text, OnAscii&& on_ascii,
                                     OnOther&& on_other) const {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();
-  std::uint32_t key = 0;
   std::size_t chars = 0;
   std::size_t ascii_run = 0;  // ASCII characters ending at p, counted up to 2
   // Starts of the last three characters.
@@ -104,13 +134,15 @@ std::size_t AsciiTrigramTable::scan(std::string_view text, OnColumn&& on_column,
   const unsigned char* s2 = p;
   while (p < end) {
     if (ascii_run >= 2) {
-      // Every trigram of this stretch is three ASCII characters: slide, look up.
+      // Every trigram of the ASCII stretch from p is three ASCII characters.
       const unsigned char* q = p;
-      for (; q < end && *q < 0x80; ++q) {
-        key = slide(key, *q);
-        on_column(column(key));
+      for (std::uint64_t eight; end - q >= 8; q += 8) {
+        std::memcpy(&eight, q, 8);
+        if ((eight & 0x8080808080808080ull) != 0) break;
       }
+      while (q < end && *q < 0x80) ++q;
       if (q != p) {
+        on_ascii(p, q);
         chars += static_cast<std::size_t>(q - p);
         s1 = q - 2;
         s2 = q - 1;
@@ -118,10 +150,9 @@ std::size_t AsciiTrigramTable::scan(std::string_view text, OnColumn&& on_column,
         if (p == end) break;
       }
     }
-    // One character that ends a run of ASCII, or one of the first two after it.
+    // A character that ends an ASCII stretch, or one of the first two after it.
     std::size_t length = 1;
     if (*p < 0x80) {
-      key = slide(key, *p);
       ++ascii_run;
     } else {
       char32_t code_point;

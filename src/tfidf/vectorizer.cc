@@ -26,8 +26,7 @@ struct Scratch {
   // column -> hits in this text, below kWrap. Slot V is a sink for lookups
   // that missed: it holds 1 during a text, so a miss is never a first hit.
   std::vector<std::uint32_t> count;
-  std::vector<std::uint32_t> hit;  // [0, num_hit): the columns hit, by first hit
-  std::size_t num_hit = 0;
+  std::vector<std::uint32_t> hit;      // the columns hit, by first hit
   std::vector<std::uint64_t> seen;     // bit per column, all zero between texts
   std::vector<std::uint32_t> ordered;  // columns in ascending order, read from `seen`
   std::vector<std::uint32_t> wrapped;  // a column once per kWrap - 1 hits it has shed
@@ -48,11 +47,13 @@ Scratch& thread_scratch() {
 // Adds one hit of `column`, which must be at most V (V: the miss sink).
 // Branch-free but for the wrap: whether a hit is a column's first is as
 // unpredictable as whether a lookup hits.
+// `num_hit` is the caller's local, not a field, so that it stays in a register.
 [[gnu::always_inline]] inline void count_column(Scratch& scratch, std::uint32_t* count,
-                                                std::uint32_t* hit, std::uint32_t column) {
+                                                std::uint32_t* hit, std::size_t& num_hit,
+                                                std::uint32_t column) {
   const std::uint32_t before = count[column];
-  hit[scratch.num_hit] = column;
-  scratch.num_hit += before == 0;
+  hit[num_hit] = column;
+  num_hit += before == 0;
   if (before + 1 == kWrap) [[unlikely]] {
     count[column] = 1;
     scratch.wrapped.push_back(column);
@@ -61,18 +62,69 @@ Scratch& thread_scratch() {
   count[column] = before + 1;
 }
 
+// Counts the ASCII trigrams that end in [first, last) (see
+// AsciiTrigramTable::for_each_column) and returns the new number of hit
+// columns. Everything the loop touches is a local or a parameter, so it stays
+// in registers.
+template <bool kPopcountInstruction>
+[[gnu::always_inline]] inline std::size_t count_ascii_with(
+    const AsciiTrigramTable& table, const unsigned char* first, const unsigned char* last,
+    Scratch& scratch, std::uint32_t* count, std::uint32_t* hit, std::size_t num_hit) {
+  table.for_each_column<kPopcountInstruction>(first, last, [&](std::uint32_t column) {
+    count_column(scratch, count, hit, num_hit, column);
+  });
+  return num_hit;
+}
+
+#if defined(__x86_64__) && !defined(__POPCNT__)
+// The build targets baseline x86-64, which lacks popcnt; nearly every x86-64
+// processor has it, and a lookup needs one per trigram, so the loop is also
+// compiled for it and chosen at run time.
+[[gnu::target("popcnt")]] std::size_t count_ascii_popcnt(const AsciiTrigramTable& table,
+                                                         const unsigned char* first,
+                                                         const unsigned char* last,
+                                                         Scratch& scratch, std::uint32_t* count,
+                                                         std::uint32_t* hit, std::size_t num_hit) {
+  return count_ascii_with<true>(table, first, last, scratch, count, hit, num_hit);
+}
+
+std::size_t count_ascii(const AsciiTrigramTable& table, const unsigned char* first,
+                        const unsigned char* last, Scratch& scratch, std::uint32_t* count,
+                        std::uint32_t* hit, std::size_t num_hit) {
+  static const bool have_popcnt = __builtin_cpu_supports("popcnt");
+  if (have_popcnt) return count_ascii_popcnt(table, first, last, scratch, count, hit, num_hit);
+  return count_ascii_with<false>(table, first, last, scratch, count, hit, num_hit);
+}
+#else
+std::size_t count_ascii(const AsciiTrigramTable& table, const unsigned char* first,
+                        const unsigned char* last, Scratch& scratch, std::uint32_t* count,
+                        std::uint32_t* hit, std::size_t num_hit) {
+#if defined(__POPCNT__) || defined(__aarch64__)
+  return count_ascii_with<true>(table, first, last, scratch, count, hit, num_hit);
+#else
+  return count_ascii_with<false>(table, first, last, scratch, count, hit, num_hit);
+#endif
+}
+#endif
+
 // Restores the all-zero counts however the text ends (bad_alloc included).
 class ScratchReset {
  public:
-  ScratchReset(Scratch& scratch, std::size_t num_columns)
+  explicit ScratchReset(Scratch& scratch, std::size_t num_columns)
       : scratch_(scratch), num_columns_(num_columns) {
     scratch_.count[num_columns_] = 1;
   }
+  // The text is counted: its columns are the first `num_hit` of scratch.hit.
+  void counted(std::size_t num_hit) { num_hit_ = num_hit; }
   ~ScratchReset() {
     std::uint32_t* const count = scratch_.count.data();
-    for (std::size_t k = 0; k < scratch_.num_hit; ++k) count[scratch_.hit[k]] = 0;
-    count[num_columns_] = 0;
-    scratch_.num_hit = 0;
+    if (num_hit_ == kUnknown) {
+      // Left mid-count (out of memory): which columns were hit is not kept.
+      std::fill(count, count + num_columns_ + 1, 0);
+    } else {
+      for (std::size_t k = 0; k < num_hit_; ++k) count[scratch_.hit[k]] = 0;
+      count[num_columns_] = 0;
+    }
     scratch_.wrapped.clear();
     scratch_.beyond.clear();
   }
@@ -80,8 +132,10 @@ class ScratchReset {
   ScratchReset& operator=(const ScratchReset&) = delete;
 
  private:
+  static constexpr std::size_t kUnknown = SIZE_MAX;
   Scratch& scratch_;
   std::size_t num_columns_;
+  std::size_t num_hit_ = kUnknown;
 };
 
 // Sizes an empty vector to n zeros. The zeroing runs on one thread and, for
@@ -145,6 +199,7 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
   const std::size_t num_words = (num_columns + 63) / 64;
   if (scratch.seen.size() < num_words) scratch.seen.resize(num_words, 0);
   ScratchReset reset(scratch, num_columns);
+  std::size_t num_hit = 0;
   std::uint32_t* const count = scratch.count.data();
   std::uint32_t* const hit = scratch.hit.data();
   auto count_found = [&](std::uint64_t column) {
@@ -152,7 +207,7 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
       scratch.beyond.push_back(column);
       return;
     }
-    count_column(scratch, count, hit, static_cast<std::uint32_t>(column));
+    count_column(scratch, count, hit, num_hit, static_cast<std::uint32_t>(column));
   };
 
   // Lookups are bound by memory latency, not by work: short terms are packed
@@ -191,7 +246,11 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
   if (trigrams_.enabled()) {
     // The table's columns are all at most V (V for a miss), so no check.
     num_terms = trigrams_.scan(
-        text, [&](std::uint32_t column) { count_column(scratch, count, hit, column); }, look_up);
+        text,
+        [&](const unsigned char* first, const unsigned char* last) {
+          num_hit = count_ascii(trigrams_, first, last, scratch, count, hit, num_hit);
+        },
+        look_up);
   } else {
     tokenizer_.for_each_term(text, scratch.tokens, [&](std::string_view term) {
       ++num_terms;
@@ -199,14 +258,15 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
     });
   }
   flush();
+  reset.counted(num_hit);
 
   // Columns in ascending order. Beyond a few hits per 512 columns, reading
   // them off a bitmap beats sorting them.
-  std::span<const std::uint32_t> columns(hit, scratch.num_hit);
-  if (scratch.num_hit * 8 > num_words) {
+  std::span<const std::uint32_t> columns(hit, num_hit);
+  if (num_hit * 8 > num_words) {
+    scratch.ordered.resize(num_hit);  // first: `seen` must not keep bits if this throws
     std::uint64_t* const seen = scratch.seen.data();
     for (std::uint32_t column : columns) seen[column >> 6] |= std::uint64_t{1} << (column & 63);
-    scratch.ordered.resize(scratch.num_hit);
     std::uint32_t* out = scratch.ordered.data();
     for (std::size_t w = 0; w < num_words; ++w) {
       for (std::uint64_t bits = seen[w]; bits != 0; bits &= bits - 1) {
@@ -214,9 +274,9 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
       }
       seen[w] = 0;
     }
-    columns = std::span<const std::uint32_t>(scratch.ordered.data(), scratch.num_hit);
+    columns = std::span<const std::uint32_t>(scratch.ordered.data(), num_hit);
   } else {
-    std::sort(hit, hit + scratch.num_hit);
+    std::sort(hit, hit + num_hit);
   }
 
   const std::size_t idf_len = idf_.size();
