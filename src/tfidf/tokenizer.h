@@ -13,11 +13,16 @@
 #ifndef VESKO_TFIDF_TOKENIZER_H_
 #define VESKO_TFIDF_TOKENIZER_H_
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "tfidf/word_chars.h"
 
@@ -75,14 +80,62 @@ class Tokenizer {
   const WordCharTable* table_;
 };
 
+namespace tokenizer_detail {
+
+// Bits of 16 bytes from p: `word` for an ASCII word character ([0-9A-Za-z_],
+// the only ASCII characters in \w), `high` for a byte >= 0x80. Reads p[0, 16).
+struct Bytes16 {
+  std::uint32_t word;
+  std::uint32_t high;
+};
+
+inline Bytes16 classify16(const unsigned char* p) {
+#if defined(__SSE2__)
+  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  // Signed compares: bytes >= 0x80 are negative, so they fall in no range.
+  const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8('0' - 1)),
+                                      _mm_cmplt_epi8(x, _mm_set1_epi8('9' + 1)));
+  const __m128i folded = _mm_or_si128(x, _mm_set1_epi8(0x20));
+  const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(folded, _mm_set1_epi8('a' - 1)),
+                                       _mm_cmplt_epi8(folded, _mm_set1_epi8('z' + 1)));
+  const __m128i underscore = _mm_cmpeq_epi8(x, _mm_set1_epi8('_'));
+  const __m128i word = _mm_or_si128(_mm_or_si128(digit, letter), underscore);
+  return {static_cast<std::uint32_t>(_mm_movemask_epi8(word)),
+          static_cast<std::uint32_t>(_mm_movemask_epi8(x))};
+#else
+  Bytes16 bits{0, 0};
+  for (int i = 0; i < 16; ++i) {
+    const unsigned char c = p[i];
+    const unsigned char folded = c | 0x20;
+    const bool word = (c >= '0' && c <= '9') || (folded >= 'a' && folded <= 'z') || c == '_';
+    bits.word |= static_cast<std::uint32_t>(word) << i;
+    bits.high |= static_cast<std::uint32_t>(c >= 0x80) << i;
+  }
+  return bits;
+#endif
+}
+
+}  // namespace tokenizer_detail
+
 template <typename OnWord>
 void Tokenizer::for_each_word(std::string_view text, OnWord&& on_word) const {
+  using tokenizer_detail::classify16;
   const WordCharTable& table = *table_;
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();
   for (;;) {
-    // Find the first word character.
+    // Find the first word character: 16 bytes at a time past ASCII non-word
+    // bytes, then one character at a time.
     for (;;) {
+      if (end - p >= 16) {
+        const auto bits = classify16(p);
+        const std::uint32_t stop = bits.word | bits.high;
+        if (stop == 0) {
+          p += 16;
+          continue;
+        }
+        p += std::countr_zero(stop);
+      }
       if (p >= end) return;
       const ByteClass kind = table.byte_class(*p);
       if (kind == ByteClass::kWord) break;
@@ -98,7 +151,15 @@ void Tokenizer::for_each_word(std::string_view text, OnWord&& on_word) const {
     const unsigned char* const start = p;
     // Take the whole run; its length in characters decides whether it is a word.
     std::size_t chars = 0;
-    while (p < end) {
+    for (;;) {
+      if (end - p >= 16) {
+        const std::uint32_t run =
+            static_cast<std::uint32_t>(std::countr_zero(~classify16(p).word | 0x10000u));
+        p += run;
+        chars += run;
+        if (run == 16) continue;
+      }
+      if (p >= end) break;
       const ByteClass kind = table.byte_class(*p);
       if (kind == ByteClass::kWord) {
         ++p;

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vesko {
@@ -121,6 +123,66 @@ TEST(TokenizerTest, TermCountsFollowWordsAndCodePoints) {
   EXPECT_EQ(Tokenizer(kBi).tokenize(text).size(), 4u);
   EXPECT_EQ(Tokenizer(kUniBi).tokenize(text).size(), 9u);
   EXPECT_EQ(Tokenizer(kTri).tokenize(text).size(), 29u - 2u);
+}
+
+// Words the plain way: one code point at a time through the word-character
+// table, with no byte-class shortcut and no 16-byte stepping.
+Terms words_one_by_one(std::string_view text) {
+  const WordCharTable& table = WordCharTable::instance();
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = p + text.size();
+  Terms words;
+  const unsigned char* start = nullptr;
+  std::size_t chars = 0;
+  auto close = [&](const unsigned char* at) {
+    if (chars >= 2) words.emplace_back(reinterpret_cast<const char*>(start), at - start);
+    chars = 0;
+  };
+  while (p < end) {
+    char32_t code_point;
+    const std::size_t length = decode_utf8(p, end, code_point);
+    if (table.is_word(code_point)) {
+      if (chars++ == 0) start = p;
+    } else {
+      close(p);
+    }
+    p += length;
+  }
+  close(end);
+  return words;
+}
+
+// Texts that cross 16-byte blocks in every way: long and short runs, every
+// ASCII byte, word and non-word characters of two to four bytes, a combining
+// mark, invalid and truncated sequences, at every alignment.
+TEST(TokenizerTest, WordsMatchACharacterByCharacterSplit) {
+  std::mt19937_64 rng(99);
+  std::vector<std::string> pieces = {"abcdefghijklmnopqrstu",
+                                     "x",
+                                     "Zy_09",
+                                     "é",
+                                     "ß",
+                                     "日本語",
+                                     "\xc2\xa0",
+                                     "—",
+                                     "😀",
+                                     "e\xcc\x81",
+                                     "\xff",
+                                     "\xc3",
+                                     "\xe2\x82",
+                                     "\xed\xa0\x80",
+                                     " ",
+                                     "  ",
+                                     "\n"};
+  for (int c = 0; c < 128; ++c) pieces.emplace_back(1, static_cast<char>(c));
+  std::uniform_int_distribution<std::size_t> piece(0, pieces.size() - 1);
+  std::uniform_int_distribution<int> length(0, 80);
+  const Tokenizer tokenizer(kUni);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    for (int n = length(rng); n > 0; --n) text += pieces[piece(rng)];
+    ASSERT_EQ(tokenizer.tokenize(text), words_one_by_one(text)) << "round " << round;
+  }
 }
 
 TEST(TokenizerTest, ScratchIsReusableAcrossTexts) {

@@ -196,6 +196,63 @@ TEST(VectorizerTest, ColumnBeyondVocabularyFailsOnShape) {
   EXPECT_EQ(fatal_message(vectorizer, {"aa", "bb"}), "col indices should be within shape");
 }
 
+// Character trigrams take a separate road for three ASCII characters; the
+// reference makes every trigram as a string. Texts mix every ASCII byte (NUL
+// and DEL included) with multi-byte and invalid sequences and long ASCII
+// stretches, so trigrams straddle both roads; the vocabulary holds most of
+// their trigrams, a few sharing a column.
+TEST(VectorizerTest, CharTrigramsOfAnyBytesMatchTheStraightforwardMethod) {
+  std::mt19937_64 rng(31);
+  std::vector<std::string> pieces = {
+      "the quick brown fox ", "é", "日本", "😀", "\xff", "\xc3", "\xe2\x82", " ", "ab"};
+  for (int c = 0; c < 128; ++c) pieces.emplace_back(1, static_cast<char>(c));
+  std::uniform_int_distribution<std::size_t> piece(0, pieces.size() - 1);
+  std::uniform_int_distribution<int> length(0, 40);
+  Texts texts(300);
+  for (std::string& text : texts) {
+    for (int n = length(rng); n > 0; --n) text += pieces[piece(rng)];
+  }
+  const Tokenizer tokenizer(TokenizerMode::CharTrigrams);
+  Vocabulary vocabulary;
+  std::uniform_int_distribution<int> coin(0, 3);
+  for (std::size_t i = 0; i < 100; ++i) {
+    for (std::string& term : tokenizer.tokenize(texts[i])) {
+      if (coin(rng) != 0) vocabulary.emplace(std::move(term), vocabulary.size());
+    }
+  }
+  for (auto& [term, column] : vocabulary) {
+    if (coin(rng) == 0 && column > 0) column -= 1;
+  }
+  std::vector<double> idf(vocabulary.size());
+  for (std::size_t k = 0; k < idf.size(); ++k) idf[k] = 0.5 + static_cast<double>(k % 7);
+  for (bool sublinear : {false, true}) {
+    const TfidfModel model = make_model(vocabulary, idf, sublinear, "l2");
+    expect_same(TfidfVectorizer::from_model(TfidfModel(model), TokenizerMode::CharTrigrams)
+                    .transform(texts),
+                reference_transform(model, TokenizerMode::CharTrigrams, texts));
+  }
+}
+
+// A model file whose ASCII trigram has a column beyond the vocabulary fails
+// as the word modes do, and only when a text holds that trigram.
+TEST(VectorizerTest, CharTrigramColumnsBeyondTheModelFail) {
+  const auto trigrams = [](Vocabulary vocabulary, std::vector<double> idf) {
+    return TfidfVectorizer::from_model(
+        make_model(std::move(vocabulary), std::move(idf), false, "l2"),
+        TokenizerMode::CharTrigrams);
+  };
+  const TfidfVectorizer shape = trigrams({{"abc", 0}, {"xyz", 2}}, {1.0, 1.0, 1.0});
+  EXPECT_EQ(shape.transform(Texts{"abcd"}).nnz(), 1u);
+  EXPECT_EQ(fatal_message(shape, {"abcd", "wxyz"}), "col indices should be within shape");
+  const TfidfVectorizer ascii_beyond = trigrams({{"abc", 0}, {"bcd", 2}, {"éab", 1}}, {1.0, 1.0});
+  EXPECT_EQ(fatal_message(ascii_beyond, {"éab", "xabcd"}),
+            "index out of bounds: the len is 2 but the index is 2");
+  const TfidfVectorizer other_beyond = trigrams({{"abc", 0}, {"bcd", 1}, {"éab", 2}}, {1.0, 1.0});
+  EXPECT_EQ(other_beyond.transform(Texts{"xabcd"}).nnz(), 2u);
+  EXPECT_EQ(fatal_message(other_beyond, {"xabcd", "éabcd"}),
+            "index out of bounds: the len is 2 but the index is 2");
+}
+
 // Idf failures of any row come before shape failures; the first failing row
 // decides, and within it the smallest offending column.
 TEST(VectorizerTest, FailuresFollowRowOrderIdfFirst) {
