@@ -28,12 +28,20 @@ TermIndex::TermIndex(const Vocabulary& vocabulary) {
   long_mask_ = long_slots_.size() - 1;
   short_shift_ = 64 - short_bits;
   long_shift_ = 64 - long_bits;
+  int filter_bits = 6;
+  while ((std::size_t{1} << filter_bits) < 32 * vocabulary.size()) ++filter_bits;
+  filter_.assign((std::size_t{1} << filter_bits) / 64, 0);
+  filter_shift_ = 64 - filter_bits;
 
   // Vocabulary keys are distinct, and packing is one-to-one for each length,
   // so no key is inserted twice.
   for (const auto& [term, column] : vocabulary) {
-    if (!packable(term)) continue;
+    if (!packable(term)) {
+      filter_set(mix(unpacked_key(term)));
+      continue;
+    }
     const Key key = pack(term);
+    filter_set(mix(key));
     if (key.high == 0) {
       std::size_t i = short_slot_of(key.low);
       while (short_slots_[i].key != 0) i = (i + 1) & short_mask_;

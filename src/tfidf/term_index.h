@@ -7,6 +7,12 @@
 // is a multiply, one small slot and an integer compare. Longer terms, and the
 // empty one, are looked up in the vocabulary itself. Every path gives the
 // same column for the same bytes.
+//
+// Most terms of a text are not in the vocabulary (most word pairs are not),
+// and a miss costs a full probe. A one-bit-per-hash filter over every
+// vocabulary term, 32 bits per term (32 KiB for 8,000 terms), turns nearly
+// all misses away with one load from L1 or L2; only the few that pass it
+// (about 3 % of misses) and the hits probe.
 #ifndef VESKO_TFIDF_TERM_INDEX_H_
 #define VESKO_TFIDF_TERM_INDEX_H_
 
@@ -62,6 +68,15 @@ class TermIndex {
     return Key{first, rest | length};
   }
 
+  // False only when the vocabulary does not hold the term of `key`.
+  bool may_hold(const Key& key) const { return filter_test(mix(key)); }
+
+  // False only when the vocabulary does not hold `term`, which must not be
+  // packable (the empty term or one of 16 bytes or more).
+  bool may_hold_unpacked(std::string_view term) const {
+    return filter_test(mix(unpacked_key(term)));
+  }
+
   void prefetch(const Key& key) const {
     if (key.high == 0) {
       __builtin_prefetch(&short_slots_[short_slot_of(key.low)]);
@@ -102,6 +117,30 @@ class TermIndex {
  private:
   static constexpr std::size_t kMaxPacked = 15;
 
+  // A stand-in key of an unpackable term for the filter only: its first and
+  // last 8 bytes and its length (the empty term: all zero). Distinct terms may
+  // share one, which only lets a miss through to the vocabulary.
+  static Key unpacked_key(std::string_view term) {
+    const std::size_t n = term.size();
+    if (n < 8) return Key{0, 0};
+    std::uint64_t first, last;
+    std::memcpy(&first, term.data(), 8);
+    std::memcpy(&last, term.data() + n - 8, 8);
+    return Key{first, last ^ (static_cast<std::uint64_t>(n) * 0x9E3779B97F4A7C15ull)};
+  }
+
+  static std::uint64_t mix(const Key& key) {
+    return (key.low ^ (key.high * 0xD6E8FEB86659FD93ull)) * 0xFF51AFD7ED558CCDull;
+  }
+  bool filter_test(std::uint64_t mixed) const {
+    const std::uint64_t bit = mixed >> filter_shift_;
+    return ((filter_[bit >> 6] >> (bit & 63)) & 1) != 0;
+  }
+  void filter_set(std::uint64_t mixed) {
+    const std::uint64_t bit = mixed >> filter_shift_;
+    filter_[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+  }
+
   struct ShortSlot {
     std::uint64_t key;  // 0: empty (a packed key holds its nonzero length)
     std::uint64_t column;
@@ -136,6 +175,8 @@ class TermIndex {
                                     long_shift_);
   }
 
+  std::vector<std::uint64_t> filter_;  // a power of two of bits, at least 64
+  int filter_shift_ = 58;
   // Each a power of two in size, at most half full.
   std::vector<ShortSlot> short_slots_;
   std::vector<LongSlot> long_slots_;

@@ -233,13 +233,16 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
   auto look_up = [&](std::string_view term) {
     if (TermIndex::packable(term)) {
       const TermIndex::Key key = TermIndex::pack(term);
+      if (!index_.may_hold(key)) return;
       index_.prefetch(key);
       keys[pending++] = key;
       if (pending == kBatch) flush();
       return;
     }
     std::uint64_t column;
-    if (TermIndex::find_unpacked(vocabulary_, term, column)) count_found(column);
+    if (index_.may_hold_unpacked(term) && TermIndex::find_unpacked(vocabulary_, term, column)) {
+      count_found(column);
+    }
   };
 
   std::size_t num_terms = 0;  // every term, found or not

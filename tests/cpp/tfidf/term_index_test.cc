@@ -47,6 +47,38 @@ TEST(TermIndexTest, AgreesWithTheVocabularyOnHitsAndNearMisses) {
     if (found) {
       EXPECT_EQ(column, expected->second) << testing::PrintToString(probe);
     }
+    // The filter may let a miss through, never turn a hit away.
+    const bool may_hold = TermIndex::packable(probe) ? index.may_hold(TermIndex::pack(probe))
+                                                     : index.may_hold_unpacked(probe);
+    if (found) {
+      EXPECT_TRUE(may_hold) << testing::PrintToString(probe);
+    }
+  }
+}
+
+// The filter turns most misses away (about 3 % pass by design), at every
+// vocabulary size around its rounding.
+TEST(TermIndexTest, FilterTurnsMostMissesAway) {
+  for (std::size_t size : {1, 2, 3, 100, 5000, 8191}) {
+    Vocabulary vocabulary;
+    for (std::size_t k = 0; k < size; ++k) vocabulary.emplace("term" + std::to_string(k), k);
+    vocabulary.emplace("a term longer than fifteen bytes", size);
+    const TermIndex index(vocabulary);
+    for (const auto& entry : vocabulary) {
+      const std::string& term = entry.first;
+      ASSERT_TRUE(TermIndex::packable(term) ? index.may_hold(TermIndex::pack(term))
+                                            : index.may_hold_unpacked(term))
+          << term;
+    }
+    std::size_t passed = 0;
+    const std::size_t misses = 20000;
+    for (std::size_t k = 0; k < misses; ++k) {
+      const std::string miss =
+          (k % 2 == 0 ? "miss" : "a much longer missing term ") + std::to_string(k);
+      passed += TermIndex::packable(miss) ? index.may_hold(TermIndex::pack(miss))
+                                          : index.may_hold_unpacked(miss);
+    }
+    EXPECT_LT(passed, misses / 10) << "size " << size;
   }
 }
 
