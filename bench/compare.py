@@ -265,6 +265,11 @@ def main():
         print(json.dumps(WORKERS[args.worker](args)))
         return
 
+    if not CORPUS.exists():
+        # The corpus is not part of the project; without it there is nothing to time.
+        print(f"skipped: no corpus at {CORPUS}")
+        return
+
     reps = args.reps or (1 if args.quick else 5)
     limit = args.limit or (300 if args.quick else None)
     batches = args.batches or (100 if args.quick else 1000)
