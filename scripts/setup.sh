@@ -30,8 +30,8 @@ if ! "$PYTHON" - "${PIP_PACKAGES[@]}" <<'PY'
 import sys
 from importlib import metadata
 import re
-for spec in sys.argv[1:]:
-    name = re.split(r"[<>=!]", spec, maxsplit=1)[0]
+for requirement in sys.argv[1:]:
+    name = re.split(r"[<>=!]", requirement, maxsplit=1)[0]
     try:
         metadata.version(name)
     except metadata.PackageNotFoundError:

@@ -17,8 +17,7 @@ namespace {
 
 // The instance layout: header, the ensemble by value, the borrow counter.
 struct EnsembleObject {
-  PyObject_HEAD
-  RustEnsemble ensemble;
+  PyObject_HEAD RustEnsemble ensemble;
   std::atomic<std::size_t> borrow_flag;
 };
 
@@ -80,7 +79,8 @@ PyObject* label_probability_to_py(const LabelProbability& value) {
 }
 
 PyObject* label_probs_to_py(std::span<const LabelProbability> values) {
-  return list_from(values.size(), [&](std::size_t i) { return label_probability_to_py(values[i]); });
+  return list_from(values.size(),
+                   [&](std::size_t i) { return label_probability_to_py(values[i]); });
 }
 
 PyObject* proba_pairs_to_py(const std::vector<ProbabilityPair>& pairs) {
@@ -121,8 +121,7 @@ PyObject* predict(const CallableName& callable, PyObject* self, PyObject* args, 
 constexpr CallableName kLoad{"RustEnsemble", "load", "model_dir"};
 constexpr CallableName kPredictBatch{"RustEnsemble", "predict_batch", "emails"};
 constexpr CallableName kPredictProbaBatch{"RustEnsemble", "predict_proba_batch", "emails"};
-constexpr CallableName kPredictWithBaseModels{"RustEnsemble", "predict_with_base_models",
-                                              "emails"};
+constexpr CallableName kPredictWithBaseModels{"RustEnsemble", "predict_with_base_models", "emails"};
 
 PyObject* allocate_instance(RustEnsemble&& ensemble) {
   PyObject* type = rust_ensemble_type();
@@ -213,8 +212,7 @@ PyMethodDef methods[] = {
     {"predict_proba_batch", as_method(predict_proba_batch), METH_VARARGS | METH_KEYWORDS,
      "predict_proba_batch($self, emails)\n--\n\nPredict probabilities for batch of emails\n"
      "Returns: Vec of (clean_prob, spam_prob)"},
-    {"predict_with_base_models", as_method(predict_with_base_models),
-     METH_VARARGS | METH_KEYWORDS,
+    {"predict_with_base_models", as_method(predict_with_base_models), METH_VARARGS | METH_KEYWORDS,
      "predict_with_base_models($self, emails)\n--\n\nPredict with base model predictions "
      "exposed\nReturns: Vec of (base_predictions, final_prediction)\nwhere base_predictions "
      "is Vec of (label, spam_prob) for each of 4 models\nand final_prediction is (label, "
@@ -239,14 +237,14 @@ PyObject* rust_ensemble_type() {
       {Py_tp_dealloc, reinterpret_cast<void*>(deallocate)},
       {0, nullptr},
   };
-  PyType_Spec spec = {
+  PyType_Spec type_spec = {
       "builtins.RustEnsemble",
       static_cast<int>(sizeof(EnsembleObject)),
       0,
       Py_TPFLAGS_DEFAULT,
       slots,
   };
-  PyObject* type = PyType_FromSpec(&spec);
+  PyObject* type = PyType_FromSpec(&type_spec);
   if (type == nullptr) {
     ensure_error_set();
     return nullptr;

@@ -32,9 +32,9 @@ def _read(model_dir, name):
         return msgpack.unpackb(f.read(), raw=False, strict_map_key=False)
 
 
-def _vectorizer(record, spec):
+def _vectorizer(record, setup):
     vocabulary = record["vocabulary"]
-    vectorizer = TfidfVectorizer(analyzer=spec["analyzer"], lowercase=False, norm=record["norm"],
+    vectorizer = TfidfVectorizer(analyzer=setup["analyzer"], lowercase=False, norm=record["norm"],
                                  use_idf=True, smooth_idf=True,
                                  sublinear_tf=record["sublinear_tf"], vocabulary=vocabulary,
                                  dtype=np.float64)
@@ -75,9 +75,9 @@ def load_estimators(model_dir, rows):
     the refitted boosted trees do not export to the model file's bytes.
     """
     vectorizers, scalers = {}, {}
-    for number, spec in training.BASE_MODELS.items():
+    for number, setup in training.BASE_MODELS.items():
         record = _read(model_dir, f"model{number}_tfidf.msgpack")
-        vectorizers[number] = _vectorizer(record, spec)
+        vectorizers[number] = _vectorizer(record, setup)
         scalers[number] = _scaler_fields(record)
 
     nb_record = _read(model_dir, "model1.msgpack")

@@ -191,13 +191,13 @@ def fit_ensemble(rows):
 
     folds = StratifiedKFold(n_splits=CV_FOLDS, shuffle=True, random_state=SEED)
     oof, held_pairs, fitted, vectorizers, scalers = {}, {}, {}, {}, {}
-    for number, spec in BASE_MODELS.items():
-        vectorizer = TfidfVectorizer(analyzer=spec["analyzer"], lowercase=False, norm="l2",
+    for number, setup in BASE_MODELS.items():
+        vectorizer = TfidfVectorizer(analyzer=setup["analyzer"], lowercase=False, norm="l2",
                                      use_idf=True, smooth_idf=True,
-                                     sublinear_tf=spec["sublinear_tf"],
-                                     max_features=spec["max_features"], dtype=np.float64)
+                                     sublinear_tf=setup["sublinear_tf"],
+                                     max_features=setup["max_features"], dtype=np.float64)
         vectorizer.fit(lowered_train)
-        scaler = fit_scaler(spec["scaler"], features_train)
+        scaler = fit_scaler(setup["scaler"], features_train)
         x_train = model_input(vectorizer, lowered_train, apply_scaler(scaler, features_train),
                               number)
         x_held = model_input(vectorizer, lowered_held, apply_scaler(scaler, features_held),
@@ -245,10 +245,10 @@ def main():
     fitted = fit["models"]
 
     MODEL_DIR.mkdir(parents=True, exist_ok=True)
-    for number, spec in BASE_MODELS.items():
+    for number, setup in BASE_MODELS.items():
         model_export.write_record(MODEL_DIR / f"model{number}_tfidf.msgpack",
                                   model_export.tfidf_record(fit["vectorizers"][number],
-                                                            spec["max_features"],
+                                                            setup["max_features"],
                                                             fit["scalers"][number]))
     records = {
         "model1.msgpack": model_export.naive_bayes_record(fitted[1]),

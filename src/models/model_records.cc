@@ -7,61 +7,61 @@ namespace {
 
 // Field order is the array order and the integer key of each field: files
 // written by the training scripts depend on it, so never reorder.
-constexpr FieldSpec kTfidfFields[] = {
-    field_spec<&TfidfModel::vocabulary>("vocabulary", true),
-    field_spec<&TfidfModel::idf>("idf", true),
-    field_spec<&TfidfModel::max_features>("max_features", true),
-    field_spec<&TfidfModel::sublinear_tf>("sublinear_tf", false),
-    field_spec<&TfidfModel::norm>("norm", false),
-    field_spec<&TfidfModel::scaler_type>("scaler_type", false),
-    field_spec<&TfidfModel::scaler_mean>("scaler_mean", false),
-    field_spec<&TfidfModel::scaler_scale>("scaler_scale", false),
-    field_spec<&TfidfModel::scaler_min>("scaler_min", false),
+constexpr FieldLayout kTfidfFields[] = {
+    field_layout<&TfidfModel::vocabulary>("vocabulary", true),
+    field_layout<&TfidfModel::idf>("idf", true),
+    field_layout<&TfidfModel::max_features>("max_features", true),
+    field_layout<&TfidfModel::sublinear_tf>("sublinear_tf", false),
+    field_layout<&TfidfModel::norm>("norm", false),
+    field_layout<&TfidfModel::scaler_type>("scaler_type", false),
+    field_layout<&TfidfModel::scaler_mean>("scaler_mean", false),
+    field_layout<&TfidfModel::scaler_scale>("scaler_scale", false),
+    field_layout<&TfidfModel::scaler_min>("scaler_min", false),
 };
 
-constexpr FieldSpec kNaiveBayesFields[] = {
-    field_spec<&NaiveBayesModel::feature_log_prob>("feature_log_prob", true),
-    field_spec<&NaiveBayesModel::class_log_prior>("class_log_prior", true),
-    field_spec<&NaiveBayesModel::classes>("classes", true),
+constexpr FieldLayout kNaiveBayesFields[] = {
+    field_layout<&NaiveBayesModel::feature_log_prob>("feature_log_prob", true),
+    field_layout<&NaiveBayesModel::class_log_prior>("class_log_prior", true),
+    field_layout<&NaiveBayesModel::classes>("classes", true),
 };
 
-constexpr FieldSpec kLogisticFields[] = {
-    field_spec<&LogisticRegressionModel::coef>("coef", true),
-    field_spec<&LogisticRegressionModel::intercept>("intercept", true),
-    field_spec<&LogisticRegressionModel::classes>("classes", true),
-    field_spec<&LogisticRegressionModel::scaler_mean>("scaler_mean", false),
-    field_spec<&LogisticRegressionModel::scaler_scale>("scaler_scale", false),
+constexpr FieldLayout kLogisticFields[] = {
+    field_layout<&LogisticRegressionModel::coef>("coef", true),
+    field_layout<&LogisticRegressionModel::intercept>("intercept", true),
+    field_layout<&LogisticRegressionModel::classes>("classes", true),
+    field_layout<&LogisticRegressionModel::scaler_mean>("scaler_mean", false),
+    field_layout<&LogisticRegressionModel::scaler_scale>("scaler_scale", false),
 };
 
-constexpr FieldSpec kLinearSvmFields[] = {
-    field_spec<&LinearSVMModel::coef>("coef", true),
-    field_spec<&LinearSVMModel::intercept>("intercept", true),
-    field_spec<&LinearSVMModel::classes>("classes", true),
+constexpr FieldLayout kLinearSvmFields[] = {
+    field_layout<&LinearSVMModel::coef>("coef", true),
+    field_layout<&LinearSVMModel::intercept>("intercept", true),
+    field_layout<&LinearSVMModel::classes>("classes", true),
 };
 
-constexpr FieldSpec kXgboostFields[] = {
-    field_spec<&XGBoostModelFile::trees>("trees", true),
-    field_spec<&XGBoostModelFile::n_estimators>("n_estimators", true),
-    field_spec<&XGBoostModelFile::learning_rate>("learning_rate", true),
-    field_spec<&XGBoostModelFile::base_score>("base_score", true),
-    field_spec<&XGBoostModelFile::classes>("classes", true),
+constexpr FieldLayout kXgboostFields[] = {
+    field_layout<&XGBoostModelFile::trees>("trees", true),
+    field_layout<&XGBoostModelFile::n_estimators>("n_estimators", true),
+    field_layout<&XGBoostModelFile::learning_rate>("learning_rate", true),
+    field_layout<&XGBoostModelFile::base_score>("base_score", true),
+    field_layout<&XGBoostModelFile::classes>("classes", true),
 };
 
 // Arrays may stop after the required fields of TfidfModel and
 // LogisticRegressionModel; the other records must be given whole.
-constexpr RecordSpec kTfidfSpec{"TfidfModel", kTfidfFields, 3};
-constexpr RecordSpec kNaiveBayesSpec{"NaiveBayesModel", kNaiveBayesFields, 3};
-constexpr RecordSpec kLogisticSpec{"LogisticRegressionModel", kLogisticFields, 3};
-constexpr RecordSpec kLinearSvmSpec{"LinearSVMModel", kLinearSvmFields, 3};
-constexpr RecordSpec kXgboostSpec{"XGBoostModel", kXgboostFields, 5};
+constexpr RecordLayout kTfidfSpec{"TfidfModel", kTfidfFields, 3};
+constexpr RecordLayout kNaiveBayesSpec{"NaiveBayesModel", kNaiveBayesFields, 3};
+constexpr RecordLayout kLogisticSpec{"LogisticRegressionModel", kLogisticFields, 3};
+constexpr RecordLayout kLinearSvmSpec{"LinearSVMModel", kLinearSvmFields, 3};
+constexpr RecordLayout kXgboostSpec{"XGBoostModel", kXgboostFields, 5};
 
 }  // namespace
 
-const RecordSpec& tfidf_model_spec() { return kTfidfSpec; }
-const RecordSpec& naive_bayes_model_spec() { return kNaiveBayesSpec; }
-const RecordSpec& logistic_regression_model_spec() { return kLogisticSpec; }
-const RecordSpec& linear_svm_model_spec() { return kLinearSvmSpec; }
-const RecordSpec& xgboost_model_spec() { return kXgboostSpec; }
+const RecordLayout& tfidf_model_spec() { return kTfidfSpec; }
+const RecordLayout& naive_bayes_model_spec() { return kNaiveBayesSpec; }
+const RecordLayout& logistic_regression_model_spec() { return kLogisticSpec; }
+const RecordLayout& linear_svm_model_spec() { return kLinearSvmSpec; }
+const RecordLayout& xgboost_model_spec() { return kXgboostSpec; }
 
 std::size_t tfidf_model_field_from_name(std::string_view key) {
   return field_from_name(kTfidfSpec, key);

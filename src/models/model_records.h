@@ -12,11 +12,11 @@
 
 namespace vesko {
 
-const RecordSpec& tfidf_model_spec();
-const RecordSpec& naive_bayes_model_spec();
-const RecordSpec& logistic_regression_model_spec();
-const RecordSpec& linear_svm_model_spec();
-const RecordSpec& xgboost_model_spec();
+const RecordLayout& tfidf_model_spec();
+const RecordLayout& naive_bayes_model_spec();
+const RecordLayout& logistic_regression_model_spec();
+const RecordLayout& linear_svm_model_spec();
+const RecordLayout& xgboost_model_spec();
 
 // The field index that `key` names exactly, or the record's field count
 // (9, 3, 5, 3, 5) when it names none. Pure.

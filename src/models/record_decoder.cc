@@ -29,56 +29,56 @@ bool read_text(MsgpackReader& reader, Marker m, std::string_view& out) {
   return reader.fail_invalid_type(m, "a string");
 }
 
-std::string struct_expectation(const RecordSpec& spec) {
-  return "struct " + std::string(spec.name);
+std::string struct_expectation(const RecordLayout& layout) {
+  return "struct " + std::string(layout.name);
 }
 
-std::string array_expectation(const RecordSpec& spec) {
-  return "struct " + std::string(spec.name) + " with " + std::to_string(spec.fields.size()) +
+std::string array_expectation(const RecordLayout& layout) {
+  return "struct " + std::string(layout.name) + " with " + std::to_string(layout.fields.size()) +
          " elements";
 }
 
 // Reads one map key and resolves it to a field index (the field count for a
 // key that names no field).
-bool read_field_key(MsgpackReader& reader, const RecordSpec& spec, std::size_t& field) {
+bool read_field_key(MsgpackReader& reader, const RecordLayout& layout, std::size_t& field) {
   Marker m;
   if (!reader.read_marker(m)) return false;
   if (is_str_marker(m.kind) || is_bin_marker(m.kind)) {
     // Keys match as raw bytes: a name is ASCII, so no UTF-8 check is needed.
     std::string_view key;
     if (!reader.read_raw(m, key)) return false;
-    field = field_from_name(spec, key);
+    field = field_from_name(layout, key);
     return true;
   }
   if (is_unsigned_marker(m.kind)) {
     std::uint64_t index = 0;
     if (!reader.read_unsigned(m, index)) return false;
-    field = index < spec.fields.size() ? static_cast<std::size_t>(index) : spec.fields.size();
+    field = index < layout.fields.size() ? static_cast<std::size_t>(index) : layout.fields.size();
     return true;
   }
   return reader.fail_invalid_type(m, "field identifier");
 }
 
-bool decode_map_form(MsgpackReader& reader, const RecordSpec& spec, void* record,
+bool decode_map_form(MsgpackReader& reader, const RecordLayout& layout, void* record,
                      std::uint32_t entries) {
-  const std::size_t field_count = spec.fields.size();
+  const std::size_t field_count = layout.fields.size();
   std::uint32_t given = 0;  // bit i: field i has appeared in this map
   for (std::uint32_t e = 0; e < entries; ++e) {
     std::size_t field = 0;
-    if (!read_field_key(reader, spec, field)) return false;
+    if (!read_field_key(reader, layout, field)) return false;
     Marker value;
     if (field == field_count) {
       if (!reader.read_marker(value) || !reader.skip(value)) return false;
       continue;
     }
-    const FieldSpec& f = spec.fields[field];
+    const FieldLayout& f = layout.fields[field];
     if (given & (1u << field)) return reader.fail("duplicate field `" + std::string(f.name) + "`");
     given |= 1u << field;
     if (!reader.read_marker(value) || !f.decode(reader, value, record)) return false;
   }
   for (std::size_t i = 0; i < field_count; ++i) {
-    if (spec.fields[i].required && !(given & (1u << i))) {
-      return reader.fail("missing field `" + std::string(spec.fields[i].name) + "`");
+    if (layout.fields[i].required && !(given & (1u << i))) {
+      return reader.fail("missing field `" + std::string(layout.fields[i].name) + "`");
     }
   }
   return true;
@@ -86,18 +86,18 @@ bool decode_map_form(MsgpackReader& reader, const RecordSpec& spec, void* record
 
 // Elements come from the input (array form) or from a binary body taken as a
 // list of bytes; `bytes` is non-null for the latter.
-bool decode_sequence_form(MsgpackReader& reader, const RecordSpec& spec, void* record,
+bool decode_sequence_form(MsgpackReader& reader, const RecordLayout& layout, void* record,
                           std::uint32_t length, const std::string_view* bytes) {
-  const std::size_t field_count = spec.fields.size();
+  const std::size_t field_count = layout.fields.size();
   for (std::size_t i = 0; i < field_count; ++i) {
     if (i == length) {
-      if (i < spec.leading_required) {
+      if (i < layout.leading_required) {
         return reader.fail("invalid length " + std::to_string(i) + ", expected " +
-                           array_expectation(spec));
+                           array_expectation(layout));
       }
       return true;  // the remaining fields keep their defaults
     }
-    const FieldSpec& f = spec.fields[i];
+    const FieldLayout& f = layout.fields[i];
     if (bytes != nullptr) {
       if (!f.from_byte(reader, static_cast<std::uint8_t>((*bytes)[i]), record)) return false;
     } else {
@@ -228,22 +228,23 @@ bool value_from_byte(MsgpackReader& reader, std::uint8_t byte, Vocabulary&) {
   return fail_byte(reader, byte, "a map");
 }
 
-std::size_t field_from_name(const RecordSpec& spec, std::string_view key) {
-  for (std::size_t i = 0; i < spec.fields.size(); ++i) {
-    if (spec.fields[i].name == key) return i;
+std::size_t field_from_name(const RecordLayout& layout, std::string_view key) {
+  for (std::size_t i = 0; i < layout.fields.size(); ++i) {
+    if (layout.fields[i].name == key) return i;
   }
-  return spec.fields.size();
+  return layout.fields.size();
 }
 
-bool decode_record(MsgpackReader& reader, const RecordSpec& spec, void* record) {
+bool decode_record(MsgpackReader& reader, const RecordLayout& layout, void* record) {
   Marker m;
   if (!reader.read_marker(m)) return false;
   const MarkerKind k = m.kind;
   std::uint32_t length = 0;
   if (is_map_marker(k) || is_array_marker(k)) {
     if (!reader.read_length(m, length) || !reader.enter()) return false;
-    const bool ok = is_map_marker(k) ? decode_map_form(reader, spec, record, length)
-                                     : decode_sequence_form(reader, spec, record, length, nullptr);
+    const bool ok = is_map_marker(k)
+                        ? decode_map_form(reader, layout, record, length)
+                        : decode_sequence_form(reader, layout, record, length, nullptr);
     if (!ok) return false;
     reader.leave();
     return true;
@@ -251,10 +252,10 @@ bool decode_record(MsgpackReader& reader, const RecordSpec& spec, void* record) 
   if (is_bin_marker(k)) {
     std::string_view bytes;
     if (!reader.read_raw(m, bytes)) return false;
-    return decode_sequence_form(reader, spec, record, static_cast<std::uint32_t>(bytes.size()),
+    return decode_sequence_form(reader, layout, record, static_cast<std::uint32_t>(bytes.size()),
                                 &bytes);
   }
-  return reader.fail_invalid_type(m, struct_expectation(spec));
+  return reader.fail_invalid_type(m, struct_expectation(layout));
 }
 
 }  // namespace vesko

@@ -102,7 +102,7 @@ bool value_from_byte(MsgpackReader& reader, std::uint8_t byte, std::vector<T>&) 
 
 // One field of a record: its name, whether a map must give it, and how to
 // decode it into the record (type-erased so one table serves each record).
-struct FieldSpec {
+struct FieldLayout {
   std::string_view name;
   bool required;
   bool (*decode)(MsgpackReader&, Marker, void* record);
@@ -111,9 +111,9 @@ struct FieldSpec {
 
 // A record: its name ("TfidfModel"), its fields in declaration order, and how
 // many leading fields an array must hold.
-struct RecordSpec {
+struct RecordLayout {
   std::string_view name;
-  std::span<const FieldSpec> fields;
+  std::span<const FieldLayout> fields;
   std::size_t leading_required;
 };
 
@@ -132,24 +132,25 @@ struct MemberCodec<Member> {
 
 // The table entry for the member `Member` of a record.
 template <auto Member>
-constexpr FieldSpec field_spec(std::string_view name, bool required) {
-  return FieldSpec{name, required, &MemberCodec<Member>::decode, &MemberCodec<Member>::from_byte};
+constexpr FieldLayout field_layout(std::string_view name, bool required) {
+  return FieldLayout{name, required, &MemberCodec<Member>::decode, &MemberCodec<Member>::from_byte};
 }
 
 // The index of the field named `key` (exact bytes), or the field count.
-std::size_t field_from_name(const RecordSpec& spec, std::string_view key);
+std::size_t field_from_name(const RecordLayout& layout, std::string_view key);
 
 // Decodes one record from the reader's current position into `record`, whose
 // fields hold their defaults on entry. False with the message in the reader.
-bool decode_record(MsgpackReader& reader, const RecordSpec& spec, void* record);
+bool decode_record(MsgpackReader& reader, const RecordLayout& layout, void* record);
 
 // The whole-file form: the record from the first byte on; later bytes are
 // ignored. Never throws on malformed input.
 template <typename Record>
-Expected<Record> decode_record_bytes(std::span<const std::uint8_t> bytes, const RecordSpec& spec) {
+Expected<Record> decode_record_bytes(std::span<const std::uint8_t> bytes,
+                                     const RecordLayout& layout) {
   MsgpackReader reader(bytes);
   Record record;
-  if (!decode_record(reader, spec, &record)) return Failure{reader.take_error()};
+  if (!decode_record(reader, layout, &record)) return Failure{reader.take_error()};
   return record;
 }
 
