@@ -279,28 +279,6 @@ void run_blocks(const RustEnsemble& ensemble, const std::vector<std::string>& em
   }
 }
 
-// Meta rows into a CSR matrix: every value not equal to 0.0 stored (NaN
-// included), as dense_rows_to_csr stores them; rows are `width` wide.
-CsrMatrix meta_matrix(const std::vector<double>& rows, std::size_t n, std::size_t width) {
-  std::vector<std::size_t> indptr(n + 1, 0);
-  std::vector<std::size_t> indices;
-  std::vector<double> data;
-  indices.reserve(rows.size());
-  data.reserve(rows.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    const double* row = rows.data() + i * width;
-    for (std::size_t j = 0; j < width; ++j) {
-      if (row[j] != 0.0) {
-        indices.push_back(j);
-        data.push_back(row[j]);
-      }
-    }
-    indptr[i + 1] = indices.size();
-  }
-  return CsrMatrix::from_sorted_parts(n, n == 0 ? 0 : width, std::move(indptr), std::move(indices),
-                                      std::move(data));
-}
-
 // Steps 1 to 5 one after the other over the whole batch, each step's
 // parallel part on the pool: the road for batches of at most one e-mail,
 // whose trace and "DEBUG" lines come from the calling thread.
@@ -332,14 +310,14 @@ PipelineOutput run_pipeline(const RustEnsemble& ensemble, const std::vector<std:
     run_steps(ensemble, emails, features, out);
   }
 
-  const std::size_t width = ensemble.include_custom_features_in_meta ? kMetaWidth : 2 * kBaseModels;
-  std::vector<double> meta_rows(n * width);
+  std::vector<std::vector<double>> meta_rows(n);
   for (std::size_t i = 0; i < n; ++i) {
-    double* row = meta_rows.data() + i * width;
+    std::vector<double>& row = meta_rows[i];
+    row.reserve(kMetaWidth);
     for (std::size_t m = 0; m < kBaseModels; ++m) {
       const ProbabilityPair& pair = out.base[m][i];
-      row[2 * m] = pair.clean_prob;
-      row[2 * m + 1] = pair.spam_prob;
+      row.push_back(pair.clean_prob);
+      row.push_back(pair.spam_prob);
       if (debug_lines) {
         write_stderr_line("DEBUG: Model " + std::to_string(m + 1) +
                           " predictions: clean=" + format_fixed6(pair.clean_prob) +
@@ -352,15 +330,15 @@ PipelineOutput run_pipeline(const RustEnsemble& ensemble, const std::vector<std:
         write_stderr_line("DEBUG: Custom features (first 10): " +
                           format_debug_list(std::span<const double>(raw.data(), 10)));
       }
-      std::copy(raw.begin(), raw.end(), row + 2 * kBaseModels);
+      row.insert(row.end(), raw.begin(), raw.end());
       if (debug_lines) {
-        write_stderr_line(
-            "DEBUG: Full meta-features (first 16): " +
-            format_debug_list(std::span<const double>(row, std::min<std::size_t>(width, 16))));
+        write_stderr_line("DEBUG: Full meta-features (first 16): " +
+                          format_debug_list(std::span<const double>(
+                              row.data(), std::min<std::size_t>(row.size(), 16))));
       }
     }
   }
-  out.final_pairs = ensemble.meta_classifier.predict_proba(meta_matrix(meta_rows, n, width));
+  out.final_pairs = ensemble.meta_classifier.predict_proba(dense_rows_to_csr(meta_rows));
   return out;
 }
 
