@@ -1,11 +1,12 @@
 #include "ensemble/feature_scaler.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "common/fatal_error.h"
+#include "fatal_message.h"
 
 namespace vesko {
 namespace {
@@ -34,14 +35,15 @@ TEST(FeatureScaler, FromTfidfModelCopiesFieldsAndDefaultsToNone) {
 
 TEST(FeatureScaler, StandardAndMinmaxArithmetic) {
   std::vector<double> x = {1.0, 4.0, 2.0};
-  EXPECT_EQ(apply_feature_scaler(x, make("standard", {{1.0, 2.0, 0.0, 9.0}}, {{2.0, 4.0, 1.0, 9.0}})),
-            (std::vector<double>{0.0, 0.5, 2.0}));
+  EXPECT_EQ(
+      apply_feature_scaler(x, make("standard", {{1.0, 2.0, 0.0, 9.0}}, {{2.0, 4.0, 1.0, 9.0}})),
+      (std::vector<double>{0.0, 0.5, 2.0}));
   // Subtract first, then multiply.
-  EXPECT_EQ(apply_feature_scaler(x, make("minmax", std::nullopt, {{0.1, 0.1, 3.0}},
-                                         {{1.0, 1.0, 0.5}})),
-            (std::vector<double>{0.0, (4.0 - 1.0) * 0.1, 4.5}));
-  std::vector<double> zero_scale =
-      apply_feature_scaler(std::vector<double>{1.0, 2.0}, make("standard", {{1.0, 1.0}}, {{0.0, 0.0}}));
+  EXPECT_EQ(
+      apply_feature_scaler(x, make("minmax", std::nullopt, {{0.1, 0.1, 3.0}}, {{1.0, 1.0, 0.5}})),
+      (std::vector<double>{0.0, (4.0 - 1.0) * 0.1, 4.5}));
+  std::vector<double> zero_scale = apply_feature_scaler(
+      std::vector<double>{1.0, 2.0}, make("standard", {{1.0, 1.0}}, {{0.0, 0.0}}));
   EXPECT_TRUE(std::isnan(zero_scale[0]));
   EXPECT_TRUE(std::isinf(zero_scale[1]));
 }
@@ -49,10 +51,8 @@ TEST(FeatureScaler, StandardAndMinmaxArithmetic) {
 TEST(FeatureScaler, UnchangedWhenTypeOrVectorsDoNotApply) {
   std::vector<double> x = {3.0, -1.0};
   for (const FeatureScaler& s : {
-           make("none", {{1.0, 1.0}}, {{2.0, 2.0}}),
-           make("Standard", {{1.0, 1.0}}, {{2.0, 2.0}}),
-           make("", {{1.0, 1.0}}, {{2.0, 2.0}}),
-           make("standard", {{1.0, 1.0}}, std::nullopt),
+           make("none", {{1.0, 1.0}}, {{2.0, 2.0}}), make("Standard", {{1.0, 1.0}}, {{2.0, 2.0}}),
+           make("", {{1.0, 1.0}}, {{2.0, 2.0}}), make("standard", {{1.0, 1.0}}, std::nullopt),
            make("standard", std::nullopt, {{2.0, 2.0}}),
            make("minmax", {{1.0, 1.0}}, {{2.0, 2.0}}),  // no scaler_min
        }) {
@@ -64,12 +64,7 @@ TEST(FeatureScaler, UnchangedWhenTypeOrVectorsDoNotApply) {
 TEST(FeatureScaler, ShortVectorFailsAtTheFirstMissingIndex) {
   std::vector<double> x(29, 1.0);
   auto message = [&](const FeatureScaler& s) {
-    try {
-      apply_feature_scaler(x, s);
-    } catch (const FatalError& e) {
-      return std::string(e.what());
-    }
-    return std::string("no failure");
+    return fatal_message([&] { apply_feature_scaler(x, s); });
   };
   std::vector<double> full(29, 1.0), ten(10, 1.0), twelve(12, 1.0);
   EXPECT_EQ(message(make("standard", ten, full)),

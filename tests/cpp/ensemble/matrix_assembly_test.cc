@@ -1,23 +1,15 @@
 #include "ensemble/matrix_assembly.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "common/fatal_error.h"
+#include "fatal_message.h"
 
 namespace vesko {
 namespace {
-
-std::string failure_of(auto&& call) {
-  try {
-    call();
-  } catch (const FatalError& e) {
-    return e.what();
-  }
-  return "no failure";
-}
 
 TEST(CombineFeatures, AppendsEveryFeatureAfterTheTfidfColumns) {
   CsrMatrix tfidf = CsrMatrix::from_triplets(3, 5, {0, 0, 2}, {4, 1, 0}, {0.5, 0.25, 1.0});
@@ -45,9 +37,9 @@ TEST(CombineFeatures, EmptyBatchAndShortRows) {
 
 TEST(CombineFeatures, Failures) {
   CsrMatrix two = CsrMatrix::from_triplets(2, 1, {}, {}, {});
-  EXPECT_EQ(failure_of([&] { combine_features(two, std::vector<std::vector<double>>{{1.0}}); }),
+  EXPECT_EQ(fatal_message([&] { combine_features(two, std::vector<std::vector<double>>{{1.0}}); }),
             "index out of bounds: the len is 1 but the index is 1");
-  EXPECT_EQ(failure_of([&] {
+  EXPECT_EQ(fatal_message([&] {
               combine_features(two, std::vector<std::vector<double>>{{1.0}, {1.0, 2.0}});
             }),
             "col indices should be within shape");
@@ -66,7 +58,9 @@ TEST(DenseRowsToCsr, LeavesOutZerosKeepsNan) {
   EXPECT_EQ(none.cols(), 0u);
 
   EXPECT_EQ(dense_rows_to_csr(std::vector<std::vector<double>>{{1.0}, {2.0, 0.0}}).nnz(), 2u);
-  EXPECT_EQ(failure_of([] { dense_rows_to_csr(std::vector<std::vector<double>>{{1.0}, {0.0, 2.0}}); }),
+  EXPECT_EQ(fatal_message([] {
+              dense_rows_to_csr(std::vector<std::vector<double>>{{1.0}, {0.0, 2.0}});
+            }),
             "col indices should be within shape");
 }
 

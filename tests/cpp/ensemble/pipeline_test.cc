@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/fatal_error.h"
+#include "fatal_message.h"
 
 namespace vesko {
 namespace {
@@ -213,12 +214,7 @@ TEST(Pipeline, FailureOrderAcrossBlocks) {
   std::vector<std::string> emails(300, "free money");
   emails[250] = "viagra offer";
   auto failure = [&](const RustEnsemble& e) {
-    try {
-      predict_proba_batch_impl(e, emails);
-    } catch (const FatalError& error) {
-      return std::string(error.what());
-    }
-    return std::string("no failure");
+    return fatal_message([&] { predict_proba_batch_impl(e, emails); });
   };
 
   RustEnsemble e = make_ensemble(0.2, false);

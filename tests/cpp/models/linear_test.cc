@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/fatal_error.h"
+#include "fatal_message.h"
 #include "models/csr_rows.h"
 #include "models/logistic.h"
 #include "models/svm.h"
@@ -25,12 +26,7 @@ using testing_rows::Row;
 
 template <typename Model>
 std::string failure_of(const Model& m, const CsrMatrix& x) {
-  try {
-    m.predict_proba(x);
-  } catch (const FatalError& e) {
-    return e.what();
-  }
-  return "no failure";
+  return fatal_message([&] { m.predict_proba(x); });
 }
 
 double sigmoid(double s) { return 1.0 / (1.0 + std::exp(-s)); }

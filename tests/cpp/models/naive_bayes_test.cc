@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/fatal_error.h"
+#include "fatal_message.h"
 #include "models/csr_rows.h"
 
 namespace vesko {
@@ -29,12 +30,7 @@ NaiveBayesModel two_class_model() {
 }
 
 std::string failure_of(const NaiveBayesModel& m, const CsrMatrix& x) {
-  try {
-    m.predict_proba(x);
-  } catch (const FatalError& e) {
-    return e.what();
-  }
-  return "no failure";
+  return fatal_message([&] { m.predict_proba(x); });
 }
 
 TEST(NaiveBayes, MatrixWithoutRowsYieldsNothingEvenForAnEmptyModel) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/fatal_error.h"
+#include "fatal_message.h"
 
 namespace vesko {
 namespace {
@@ -90,12 +91,7 @@ void expect_same(const CsrMatrix& actual, const CsrMatrix& expected) {
 }
 
 std::string fatal_message(const TfidfVectorizer& vectorizer, const Texts& texts) {
-  try {
-    vectorizer.transform(texts);
-  } catch (const FatalError& e) {
-    return e.what();
-  }
-  return "no failure";
+  return vesko::fatal_message([&] { vectorizer.transform(texts); });
 }
 
 // free -> 0, money -> 1, idf [2.0, 1.0]; "free money free offer" has N = 4.
