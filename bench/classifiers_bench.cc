@@ -28,8 +28,9 @@ constexpr std::size_t kRows = 1000;
 // L2-normalised TF-IDF-like rows over Zipf-ish term columns, then 29 scaled
 // feature values (a few of them exactly zero, and so not stored).
 CsrMatrix joined_matrix(std::size_t rows, std::mt19937_64& rng) {
-  std::vector<std::size_t> indptr = {0}, indices;
-  std::vector<double> data;
+  std::vector<std::size_t> indptr = {0};
+  CsrMatrix::Indices indices;
+  CsrMatrix::Values data;
   std::uniform_int_distribution<std::size_t> terms(100, 300);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   std::normal_distribution<double> scaled(0.0, 1.0);
@@ -119,8 +120,9 @@ BENCHMARK(BM_LogisticDense)->Arg(kFeatureColumns)->Arg(kColumns);
 void BM_MetaClassifier(benchmark::State& state) {
   std::mt19937_64 rng(5);
   constexpr std::size_t kMeta = 37;
-  std::vector<std::size_t> indptr = {0}, indices;
-  std::vector<double> data;
+  std::vector<std::size_t> indptr = {0};
+  CsrMatrix::Indices indices;
+  CsrMatrix::Values data;
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   for (std::size_t r = 0; r < kRows; ++r) {
     for (std::size_t j = 0; j < kMeta; ++j) {

@@ -17,8 +17,8 @@ CsrMatrix combine_features(const CsrMatrix& tfidf,
   std::size_t total = tfidf.nnz();
   for (std::size_t r = 0; r < rows; ++r) total += custom_rows[r].size();
   std::vector<std::size_t> indptr(rows + 1, 0);
-  std::vector<std::size_t> indices;
-  std::vector<double> data;
+  CsrMatrix::Indices indices;
+  CsrMatrix::Values data;
   indices.reserve(total);
   data.reserve(total);
   // TF-IDF columns are below C and feature columns start at C, so each row
@@ -43,8 +43,8 @@ CsrMatrix dense_rows_to_csr(std::span<const std::vector<double>> rows) {
   const std::size_t n = rows.size();
   const std::size_t cols = n == 0 ? 0 : rows[0].size();
   std::vector<std::size_t> indptr(n + 1, 0);
-  std::vector<std::size_t> indices;
-  std::vector<double> data;
+  CsrMatrix::Indices indices;
+  CsrMatrix::Values data;
   for (std::size_t i = 0; i < n; ++i) {
     const std::vector<double>& row = rows[i];
     for (std::size_t j = 0; j < row.size(); ++j) {

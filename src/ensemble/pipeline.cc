@@ -95,8 +95,8 @@ CsrMatrix join_rows(const CsrMatrix& tfidf, const std::vector<double>& scaled) {
   const std::size_t rows = tfidf.rows(), cols = tfidf.cols();
   const std::size_t total = tfidf.nnz() + rows * kFeatures;
   std::vector<std::size_t> indptr(rows + 1);
-  std::vector<std::size_t> indices(total);
-  std::vector<double> data(total);
+  CsrMatrix::Indices indices(total);
+  CsrMatrix::Values data(total);
   const std::size_t* source_ptr = tfidf.indptr().data();
   const std::size_t* source_indices = tfidf.indices().data();
   const double* source_data = tfidf.data().data();

@@ -59,7 +59,7 @@ CsrMatrix CsrMatrix::from_triplets(std::size_t rows, std::size_t cols,
 
 CsrMatrix CsrMatrix::from_sorted_parts(std::size_t rows, std::size_t cols,
                                        std::vector<std::size_t> indptr,
-                                       std::vector<std::size_t> indices, std::vector<double> data) {
+                                       Indices indices, Values data) {
   CsrMatrix m;
   m.rows_ = rows;
   m.cols_ = cols;

@@ -11,10 +11,18 @@
 #include <span>
 #include <vector>
 
+#include "common/default_init_allocator.h"
+
 namespace vesko {
 
 class CsrMatrix {
  public:
+  // The entry arrays. Sizing them leaves the elements unset, so a builder
+  // can size them on one thread and fill them on many, every element being
+  // written exactly once.
+  using Indices = std::vector<std::size_t, DefaultInitAllocator<std::size_t>>;
+  using Values = std::vector<double, DefaultInitAllocator<double>>;
+
   CsrMatrix() : indptr_{0} {}
 
   // Builds from (row, column, value) triplets in any order: sorted by (row,
@@ -32,15 +40,15 @@ class CsrMatrix {
   // row-wise builders, which establish them as they go. Not checked here.
   static CsrMatrix from_sorted_parts(std::size_t rows, std::size_t cols,
                                      std::vector<std::size_t> indptr,
-                                     std::vector<std::size_t> indices, std::vector<double> data);
+                                     Indices indices, Values data);
 
   std::size_t rows() const { return rows_; }
   std::size_t cols() const { return cols_; }
   std::size_t nnz() const { return data_.size(); }
 
   const std::vector<std::size_t>& indptr() const { return indptr_; }
-  const std::vector<std::size_t>& indices() const { return indices_; }
-  const std::vector<double>& data() const { return data_; }
+  const Indices& indices() const { return indices_; }
+  const Values& data() const { return data_; }
 
   // The stored entries of row r, in storage (ascending column) order.
   std::span<const std::size_t> row_indices(std::size_t r) const {
@@ -54,8 +62,8 @@ class CsrMatrix {
   std::size_t rows_ = 0;
   std::size_t cols_ = 0;
   std::vector<std::size_t> indptr_;
-  std::vector<std::size_t> indices_;
-  std::vector<double> data_;
+  Indices indices_;
+  Values data_;
 };
 
 }  // namespace vesko

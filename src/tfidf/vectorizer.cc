@@ -1,7 +1,6 @@
 #include "tfidf/vectorizer.h"
 
 #include <sys/mman.h>
-#include <tbb/parallel_invoke.h>
 
 #include <algorithm>
 #include <bit>
@@ -138,19 +137,21 @@ class ScratchReset {
   std::size_t num_hit_ = kUnknown;
 };
 
-// Sizes an empty vector to n zeros. The zeroing runs on one thread and, for
-// a large batch, costs mostly page faults (a fresh mapping faults in 4 KiB at
-// a time); asking for huge pages before the first touch cuts the faults by
-// 512. Only a hint: where it is refused, the pages are ordinary ones.
-template <typename T>
-void size_fresh(std::vector<T>& v, std::size_t n) {
+// Sizes an empty entry array to n unset elements, to be written by the
+// parallel fill, whose first touches then fault the pages in on every thread
+// at once. Huge pages are asked for before that: a fresh mapping faults in
+// 4 KiB at a time, which huge pages cut by 512. Only a hint: where it is
+// refused, the pages are ordinary ones.
+template <typename Array>
+void size_unset(Array& v, std::size_t n) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
-  if (n * sizeof(T) >= 4 * kHugePage) {
+  if (n * sizeof(typename Array::value_type) >= 4 * kHugePage) {
     v.reserve(n);
     const auto begin = reinterpret_cast<std::uintptr_t>(v.data());
     const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-    const std::uintptr_t last = (begin + n * sizeof(T)) & ~(kHugePage - 1);
+    const std::uintptr_t last =
+        (begin + n * sizeof(typename Array::value_type)) & ~(kHugePage - 1);
     if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
   }
 #endif
@@ -361,10 +362,10 @@ CsrMatrix TfidfVectorizer::transform(std::span<const std::string> texts) const {
   std::vector<std::size_t> indptr(num_rows + 1);
   indptr[0] = 0;
   for (std::size_t i = 0; i < num_rows; ++i) indptr[i + 1] = indptr[i] + rows[i].entries.size();
-  std::vector<std::size_t> indices;
-  std::vector<double> data;
-  tbb::parallel_invoke([&] { size_fresh(indices, indptr[num_rows]); },
-                       [&] { size_fresh(data, indptr[num_rows]); });
+  CsrMatrix::Indices indices;
+  CsrMatrix::Values data;
+  size_unset(indices, indptr[num_rows]);
+  size_unset(data, indptr[num_rows]);
   parallel_for_index(num_rows, [&](std::size_t i) {
     std::size_t at = indptr[i];
     for (const Row::Entry& entry : rows[i].entries) {
@@ -372,6 +373,8 @@ CsrMatrix TfidfVectorizer::transform(std::span<const std::string> texts) const {
       data[at] = entry.value;
       ++at;
     }
+    // Released here, on many threads, rather than all at once by `rows`.
+    std::vector<Row::Entry>().swap(rows[i].entries);
   });
   return CsrMatrix::from_sorted_parts(num_rows, num_columns, std::move(indptr), std::move(indices),
                                       std::move(data));

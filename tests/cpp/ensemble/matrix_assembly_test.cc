@@ -18,8 +18,8 @@ TEST(CombineFeatures, AppendsEveryFeatureAfterTheTfidfColumns) {
   EXPECT_EQ(joined.rows(), 3u);
   EXPECT_EQ(joined.cols(), 7u);
   EXPECT_EQ(joined.indptr(), (std::vector<std::size_t>{0, 4, 6, 9}));
-  EXPECT_EQ(joined.indices(), (std::vector<std::size_t>{1, 4, 5, 6, 5, 6, 0, 5, 6}));
-  EXPECT_EQ(joined.data(), (std::vector<double>{0.25, 0.5, 1.0, 0.0, 0.0, 0.0, 1.0, -2.0, 3.0}));
+  EXPECT_EQ(joined.indices(), (CsrMatrix::Indices{1, 4, 5, 6, 5, 6, 0, 5, 6}));
+  EXPECT_EQ(joined.data(), (CsrMatrix::Values{0.25, 0.5, 1.0, 0.0, 0.0, 0.0, 1.0, -2.0, 3.0}));
 }
 
 TEST(CombineFeatures, EmptyBatchAndShortRows) {
@@ -49,7 +49,7 @@ TEST(DenseRowsToCsr, LeavesOutZerosKeepsNan) {
   std::vector<std::vector<double>> rows = {{0.0, 0.5, -0.0, NAN}};
   CsrMatrix m = dense_rows_to_csr(rows);
   EXPECT_EQ(m.cols(), 4u);
-  EXPECT_EQ(m.indices(), (std::vector<std::size_t>{1, 3}));
+  EXPECT_EQ(m.indices(), (CsrMatrix::Indices{1, 3}));
   EXPECT_EQ(m.data()[0], 0.5);
   EXPECT_TRUE(std::isnan(m.data()[1]));
 

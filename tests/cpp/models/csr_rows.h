@@ -19,8 +19,9 @@ using Row = std::vector<std::pair<std::size_t, double>>;
 // order; columns are not checked against `cols`, so tests can also build the
 // matrices that the classifiers must refuse.
 inline CsrMatrix matrix(std::size_t cols, const std::vector<Row>& rows) {
-  std::vector<std::size_t> indptr = {0}, indices;
-  std::vector<double> data;
+  std::vector<std::size_t> indptr = {0};
+  CsrMatrix::Indices indices;
+  CsrMatrix::Values data;
   for (const Row& row : rows) {
     for (const auto& [j, v] : row) {
       indices.push_back(j);

@@ -127,8 +127,9 @@ TEST(PackedForest, PackedModelPredictsAndWarnsExactlyAsTheNodes) {
   packed.pack();
   ASSERT_NE(packed.packed, nullptr);
 
-  std::vector<std::size_t> indptr = {0}, indices;
-  std::vector<double> data;
+  std::vector<std::size_t> indptr = {0};
+  CsrMatrix::Indices indices;
+  CsrMatrix::Values data;
   for (int r = 0; r < 40; ++r) {
     const std::vector<double> row = gen.row();
     for (std::size_t j = 0; j < kCols; ++j) {

@@ -21,7 +21,7 @@ TEST(CsrMatrixTest, SortsMergesAndKeepsTheShape) {
   EXPECT_EQ(m.cols(), 5u);
   // Row 1 and the trailing row 3 are empty; stored zero and NaN stay stored.
   EXPECT_EQ(m.indptr(), (Indices{0, 2, 2, 4, 4}));
-  EXPECT_EQ(m.indices(), (Indices{0, 4, 1, 3}));
+  EXPECT_EQ(m.indices(), (CsrMatrix::Indices{0, 4, 1, 3}));
   EXPECT_TRUE(std::isnan(m.data()[0]));
   EXPECT_EQ(m.data()[1], 0.0);
   EXPECT_EQ(m.data()[2], 2.0);

@@ -111,7 +111,7 @@ TEST_P(WorkedExampleTest, GivesExactValues) {
   const CsrMatrix m = vectorizer.transform(Texts{"free money free offer"});
   ASSERT_EQ(m.rows(), 1u);
   ASSERT_EQ(m.cols(), 2u);
-  ASSERT_EQ(m.indices(), (std::vector<std::size_t>{0, 1}));
+  ASSERT_EQ(m.indices(), (CsrMatrix::Indices{0, 1}));
   EXPECT_EQ(m.data()[0], c.free_value);
   EXPECT_EQ(m.data()[1], c.money_value);
 }
@@ -141,8 +141,8 @@ TEST(VectorizerTest, TextsWithoutHitsAreEmptyRowsInPlace) {
   const CsrMatrix m = vectorizer.transform(Texts{"", "aa", "cc dd", "x aa, bb"});
   EXPECT_EQ(m.rows(), 4u);
   EXPECT_EQ(m.indptr(), (std::vector<std::size_t>{0, 0, 0, 0, 1}));
-  EXPECT_EQ(m.indices(), (std::vector<std::size_t>{0}));
-  EXPECT_EQ(m.data(), (std::vector<double>{1.0}));
+  EXPECT_EQ(m.indices(), (CsrMatrix::Indices{0}));
+  EXPECT_EQ(m.data(), (CsrMatrix::Values{1.0}));
 }
 
 TEST(VectorizerTest, EmptyVocabularyGivesEmptyRowsAndNoColumns) {
@@ -156,8 +156,8 @@ TEST(VectorizerTest, TermsSharingAColumnCountTogether) {
   const CsrMatrix m =
       make_vectorizer({{"aa", 0}, {"bb", 0}}, {1.0, 1.0}, false, "none").transform(Texts{"aa bb"});
   EXPECT_EQ(m.cols(), 2u);
-  EXPECT_EQ(m.indices(), (std::vector<std::size_t>{0}));
-  EXPECT_EQ(m.data(), (std::vector<double>{1.0}));
+  EXPECT_EQ(m.indices(), (CsrMatrix::Indices{0}));
+  EXPECT_EQ(m.data(), (CsrMatrix::Values{1.0}));
 }
 
 // N counts every term, found or not: 2n - 1 terms for n words with pairs.
@@ -165,7 +165,7 @@ TEST(VectorizerTest, WeightsDivideByAllTerms) {
   const CsrMatrix m =
       make_vectorizer({{"aa", 0}}, {1.0}, false, "none", TokenizerMode::WordUnigramsAndBigrams)
           .transform(Texts{"aa bb cc"});
-  EXPECT_EQ(m.data(), (std::vector<double>{1.0 / 5.0}));
+  EXPECT_EQ(m.data(), (CsrMatrix::Values{1.0 / 5.0}));
 }
 
 TEST(VectorizerTest, ZeroIdfIsStoredAndLeftUnnormalised) {
@@ -173,9 +173,9 @@ TEST(VectorizerTest, ZeroIdfIsStoredAndLeftUnnormalised) {
       make_vectorizer({{"aa", 0}, {"bb", 1}, {"cc", 2}}, {0.0, 0.0, -2.0}, false, "l1");
   const CsrMatrix m = vectorizer.transform(Texts{"aa bb", "aa cc cc"});
   EXPECT_EQ(m.indptr(), (std::vector<std::size_t>{0, 2, 4}));
-  EXPECT_EQ(m.indices(), (std::vector<std::size_t>{0, 1, 0, 2}));
+  EXPECT_EQ(m.indices(), (CsrMatrix::Indices{0, 1, 0, 2}));
   // Row 0 sums to 0.0 and keeps its stored zeros; row 1 keeps its sign.
-  EXPECT_EQ(m.data(), (std::vector<double>{0.0, 0.0, 0.0, -1.0}));
+  EXPECT_EQ(m.data(), (CsrMatrix::Values{0.0, 0.0, 0.0, -1.0}));
 }
 
 TEST(VectorizerTest, IdfShorterThanAColumnFailsOnlyWhenHit) {
@@ -227,6 +227,32 @@ TEST(VectorizerTest, CharTrigramsOfAnyBytesMatchTheStraightforwardMethod) {
                     .transform(texts),
                 reference_transform(model, TokenizerMode::CharTrigrams, texts));
   }
+}
+
+// A batch whose entry arrays span several huge pages (1.2 M entries): they
+// are sized unset and first written by the parallel fill, so every entry must
+// land exactly once, in place.
+TEST(VectorizerTest, LargeBatchIsFilledCompletely) {
+  const std::string letters = "abcdefghijkl";
+  Vocabulary vocabulary;
+  for (char a : letters) {
+    for (char b : letters) {
+      for (char c : letters) vocabulary.emplace(std::string{a, b, c}, vocabulary.size());
+    }
+  }
+  std::vector<double> idf(vocabulary.size());
+  for (std::size_t k = 0; k < idf.size(); ++k) idf[k] = 1.0 + static_cast<double>(k % 5);
+  std::mt19937_64 rng(8);
+  std::uniform_int_distribution<std::size_t> letter(0, letters.size() - 1);
+  Texts texts(1000);
+  for (std::string& text : texts) {
+    for (int n = 0; n < 2000; ++n) text += letters[letter(rng)];
+  }
+  const TfidfModel model = make_model(std::move(vocabulary), std::move(idf), false, "l2");
+  const CsrMatrix actual =
+      TfidfVectorizer::from_model(TfidfModel(model), TokenizerMode::CharTrigrams).transform(texts);
+  ASSERT_GT(actual.nnz(), 1'000'000u);
+  expect_same(actual, reference_transform(model, TokenizerMode::CharTrigrams, texts));
 }
 
 // A model file whose ASCII trigram has a column beyond the vocabulary fails
