@@ -32,8 +32,7 @@ def test_functions_docs_signatures_and_binding():
 
 def test_reimport_and_repeated_initialisation_give_the_same_module():
     assert importlib.import_module("vesko") is vesko
-    spec = vesko.__spec__
-    again = importlib.util.module_from_spec(spec)
+    again = importlib.util.module_from_spec(vesko.__spec__)
     assert again is vesko
     assert again.extract_features is vesko.extract_features
 
