@@ -10,8 +10,6 @@
 // their sum is close to, but not exactly, the end-to-end time: the pipeline
 // fuses some of them and overlaps others.
 #include <sys/resource.h>
-#include <tbb/parallel_invoke.h>
-#include <tbb/task_arena.h>
 
 #include <algorithm>
 #include <array>
@@ -113,10 +111,7 @@ void profile_stages(const RustEnsemble& ensemble, const std::vector<std::string>
   }
   profile.time("tfidf 1-4 side by side", [&] {
     std::array<CsrMatrix, 4> again;
-    tbb::parallel_invoke([&] { again[0] = vectorizers[0]->transform(texts); },
-                         [&] { again[1] = vectorizers[1]->transform(texts); },
-                         [&] { again[2] = vectorizers[2]->transform(texts); },
-                         [&] { again[3] = vectorizers[3]->transform(texts); });
+    parallel_for_index(4, [&](std::size_t m) { again[m] = vectorizers[m]->transform(texts); });
   });
 
   const FeatureScaler* scalers[4] = {&ensemble.model1_scaler, &ensemble.model2_scaler,
@@ -211,14 +206,13 @@ int run(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", ensemble.error().c_str());
     return 1;
   }
-  ensure_thread_pool();
   std::printf("%zu messages, %.1f MB, models %s, pool %zu threads, %d repetitions (median)\n",
               emails.size(), bytes / 1e6, models.c_str(), thread_pool_size(), reps);
 
   Profile single;
-  tbb::task_arena one(1);
-  for (int r = 0; r < reps; ++r)
-    one.execute([&] { profile_stages(ensemble.value(), emails, single); });
+  for (int r = 0; r < reps; ++r) {
+    run_on_pool_of(1, [&] { profile_stages(ensemble.value(), emails, single); });
+  }
   print_table("one thread", single, bytes);
 
   Profile all;

@@ -5,7 +5,6 @@
 // Without the corpus (bench/corpus.h says where it is looked for) every case
 // is skipped.
 #include <benchmark/benchmark.h>
-#include <tbb/task_arena.h>
 
 #include <algorithm>
 #include <map>
@@ -92,13 +91,11 @@ void BM_Transform(benchmark::State& state) {
     state.SkipWithError(bench::corpus().error.c_str());
     return;
   }
-  ensure_thread_pool();
   const TfidfVectorizer& v = vectorizer(mode, size);
   const std::span<const std::string> texts(corpus());
-  tbb::task_arena one_thread(1);
   for (auto _ : state) {
     if (single) {
-      one_thread.execute([&] { benchmark::DoNotOptimize(v.transform(texts)); });
+      run_on_pool_of(1, [&] { benchmark::DoNotOptimize(v.transform(texts)); });
     } else {
       benchmark::DoNotOptimize(v.transform(texts));
     }

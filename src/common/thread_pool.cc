@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 #include <limits>
-#include <mutex>
+#include <memory>
 
 #include <tbb/global_control.h>
 
@@ -13,9 +13,34 @@ namespace {
 
 constexpr std::size_t kMaxThreads = 0xffff;
 
-// Kept for the life of the process: the pool's size never changes. Held in a
-// static so leak checkers see it as reachable.
-tbb::global_control* pool_size_control = nullptr;
+// oneTBB keeps one set of worker threads for the process, as many as the
+// processors less one unless a global_control lifts that cap. A pool larger
+// than that lifts it, which throttles nobody; a smaller one leaves it alone.
+std::unique_ptr<tbb::global_control> lift_worker_cap(std::size_t threads) {
+  if (threads <= static_cast<std::size_t>(tbb::info::default_concurrency())) return nullptr;
+  return std::make_unique<tbb::global_control>(tbb::global_control::max_allowed_parallelism,
+                                               threads);
+}
+
+struct ProcessPool {
+  std::unique_ptr<tbb::global_control> cap;
+  tbb::task_arena arena;
+
+  explicit ProcessPool(std::size_t threads)
+      : cap(lift_worker_cap(threads)), arena(static_cast<int>(threads)) {}
+};
+
+// Created on first use and kept for the life of the process. Held through a
+// static pointer, never destroyed, so no exit-time teardown races a thread
+// still running, and leak checkers see it as reachable.
+ProcessPool& process_pool() {
+  static ProcessPool* const pool = new ProcessPool(thread_count_from_env(
+      std::getenv("RAYON_NUM_THREADS"), std::getenv("RAYON_RS_NUM_CPUS"),
+      ::sysconf(_SC_NPROCESSORS_ONLN)));
+  return *pool;
+}
+
+thread_local tbb::task_arena* pool_override = nullptr;
 
 }  // namespace
 
@@ -47,21 +72,30 @@ std::size_t thread_count_from_env(const char* rayon_num_threads, const char* ray
   return count < kMaxThreads ? count : kMaxThreads;
 }
 
-void ensure_thread_pool() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    std::size_t count = thread_count_from_env(std::getenv("RAYON_NUM_THREADS"),
-                                              std::getenv("RAYON_RS_NUM_CPUS"),
-                                              ::sysconf(_SC_NPROCESSORS_ONLN));
-    pool_size_control =
-        new tbb::global_control(tbb::global_control::max_allowed_parallelism, count);
-  });
+namespace pool_detail {
+
+tbb::task_arena& arena_for_this_thread() {
+  return pool_override != nullptr ? *pool_override : process_pool().arena;
 }
 
+}  // namespace pool_detail
+
 std::size_t thread_pool_size() {
-  ensure_thread_pool();
-  if (pool_size_control == nullptr) return 1;
-  return tbb::global_control::active_value(tbb::global_control::max_allowed_parallelism);
+  return static_cast<std::size_t>(pool_detail::arena_for_this_thread().max_concurrency());
+}
+
+void run_on_pool_of(std::size_t threads, const std::function<void()>& work) {
+  const std::unique_ptr<tbb::global_control> cap = lift_worker_cap(threads);
+  tbb::task_arena arena(static_cast<int>(threads));
+  tbb::task_arena* const outer = pool_override;
+  pool_override = &arena;
+  try {
+    work();
+  } catch (...) {
+    pool_override = outer;
+    throw;
+  }
+  pool_override = outer;
 }
 
 }  // namespace vesko

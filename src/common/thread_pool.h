@@ -1,28 +1,29 @@
-// The process-wide work-stealing pool (oneTBB). Its size is fixed once per
-// process, on first use, from the environment:
+// The process-wide work-stealing pool: a oneTBB task arena of vesko's own, so
+// that its size never throttles other oneTBB users in the process. Its size is
+// fixed once per process, on first use, from the environment:
 //   RAYON_NUM_THREADS  a decimal number >= 1 is the size; "0" means one thread
 //                      per online processor;
 //   RAYON_RS_NUM_CPUS  consulted when RAYON_NUM_THREADS is absent or not a
 //                      decimal number; a number >= 1 is the size;
 //   otherwise          the number of online processors (1 when unknown).
 // The size is capped at 65535. These names are kept because deployments
-// already set them to size the pool.
+// already set them to size the pool. Results never depend on the size.
 #ifndef VESKO_COMMON_THREAD_POOL_H_
 #define VESKO_COMMON_THREAD_POOL_H_
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string_view>
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
+#include <tbb/task_arena.h>
 
 namespace vesko {
 
-// Fixes the pool size on the first call; cheap afterwards. Thread-safe.
-void ensure_thread_pool();
-
-// The size the pool was given (calls ensure_thread_pool()).
+// The number of threads that this thread's parallel steps run on: the
+// process pool's size, or the size given to run_on_pool_of. Thread-safe.
 std::size_t thread_pool_size();
 
 // The size the environment asks for; exposed for tests.
@@ -34,17 +35,48 @@ std::size_t thread_count_from_env(const char* rayon_num_threads, const char* ray
 // then digits only, no overflow.
 std::optional<std::size_t> parse_unsigned_decimal(std::string_view text);
 
+// For benchmarks and tests: runs `work` with every parallel step that this
+// thread starts on a pool of `threads` threads of its own, instead of the
+// process pool.
+void run_on_pool_of(std::size_t threads, const std::function<void()>& work);
+
+namespace pool_detail {
+
+// The arena that a parallel step started by this thread (outside any pool
+// task) runs in.
+tbb::task_arena& arena_for_this_thread();
+
+// Above zero while this thread runs a pool task, whose nested steps then stay
+// in the arena the task runs in.
+inline thread_local int task_depth = 0;
+
+struct TaskScope {
+  TaskScope() { ++task_depth; }
+  ~TaskScope() { --task_depth; }
+  TaskScope(const TaskScope&) = delete;
+  TaskScope& operator=(const TaskScope&) = delete;
+};
+
+}  // namespace pool_detail
+
 // Runs body(i) for every i in [0, n) on the pool and waits for all of them.
 // Exceptions thrown by body reach the caller. Each index is visited once, so
 // results written by index need no lock.
 template <typename Body>
 void parallel_for_index(std::size_t n, const Body& body) {
   if (n == 0) return;
-  ensure_thread_pool();
-  tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n),
-                    [&body](const tbb::blocked_range<std::size_t>& range) {
-                      for (std::size_t i = range.begin(); i != range.end(); ++i) body(i);
-                    });
+  auto run = [n, &body] {
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n),
+                      [&body](const tbb::blocked_range<std::size_t>& range) {
+                        pool_detail::TaskScope scope;
+                        for (std::size_t i = range.begin(); i != range.end(); ++i) body(i);
+                      });
+  };
+  if (pool_detail::task_depth > 0) {
+    run();
+  } else {
+    pool_detail::arena_for_this_thread().execute(run);
+  }
 }
 
 }  // namespace vesko

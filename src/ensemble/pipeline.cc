@@ -1,7 +1,5 @@
 #include "ensemble/pipeline.h"
 
-#include <tbb/parallel_invoke.h>
-
 #include <algorithm>
 #include <exception>
 #include <span>
@@ -28,18 +26,6 @@ struct PipelineOutput {
   std::vector<ProbabilityPair> final_pairs;
 };
 
-std::array<CsrMatrix, kBaseModels> transform_all(const RustEnsemble& ensemble,
-                                                 const std::vector<std::string>& lowered) {
-  std::array<CsrMatrix, kBaseModels> matrices;
-  std::span<const std::string> texts(lowered);
-  ensure_thread_pool();
-  tbb::parallel_invoke([&] { matrices[0] = ensemble.model1_tfidf.transform(texts); },
-                       [&] { matrices[1] = ensemble.model2_tfidf.transform(texts); },
-                       [&] { matrices[2] = ensemble.model3_tfidf.transform(texts); },
-                       [&] { matrices[3] = ensemble.model4_tfidf.transform(texts); });
-  return matrices;
-}
-
 std::vector<ProbabilityPair> classify(const RustEnsemble& ensemble, std::size_t model,
                                       const CsrMatrix& joined) {
   switch (model) {
@@ -65,6 +51,16 @@ const TfidfVectorizer& vectorizer_of(const RustEnsemble& ensemble, std::size_t m
                                                      &ensemble.model3_tfidf,
                                                      &ensemble.model4_tfidf};
   return *vectorizers[model];
+}
+
+std::array<CsrMatrix, kBaseModels> transform_all(const RustEnsemble& ensemble,
+                                                 const std::vector<std::string>& lowered) {
+  std::array<CsrMatrix, kBaseModels> matrices;
+  std::span<const std::string> texts(lowered);
+  parallel_for_index(kBaseModels, [&](std::size_t m) {
+    matrices[m] = vectorizer_of(ensemble, m).transform(texts);
+  });
+  return matrices;
 }
 
 // Rows [begin, end) of the features scaled by each base model's scaler,

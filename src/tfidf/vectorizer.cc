@@ -346,7 +346,6 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
 CsrMatrix TfidfVectorizer::transform(std::span<const std::string> texts) const {
   const std::size_t num_rows = texts.size();
   const std::size_t num_columns = vocabulary_.size();
-  ensure_thread_pool();
   std::vector<Row> rows(num_rows);
   parallel_for_index(num_rows, [&](std::size_t i) { compute_row(texts[i], rows[i]); });
 

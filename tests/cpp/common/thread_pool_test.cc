@@ -2,8 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <tbb/parallel_for.h>
+
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <set>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace vesko {
@@ -83,6 +90,61 @@ TEST(ParallelForIndexTest, VisitsEveryIndexOnceAndPassesExceptions) {
                                   }),
                std::out_of_range);
   EXPECT_GE(thread_pool_size(), 1u);
+}
+
+// The distinct threads that run `loop(n, body)` over slow bodies.
+template <typename Loop>
+std::size_t threads_used(Loop loop) {
+  std::mutex mutex;
+  std::set<std::thread::id> ids;
+  loop(400, [&](std::size_t) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      ids.insert(std::this_thread::get_id());
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  });
+  return ids.size();
+}
+
+void vesko_loop(std::size_t n, const std::function<void(std::size_t)>& body) {
+  parallel_for_index(n, body);
+}
+
+void plain_tbb_loop(std::size_t n, const std::function<void(std::size_t)>& body) {
+  tbb::parallel_for(std::size_t{0}, n, body);
+}
+
+TEST(ThreadPoolTest, PrivatePoolBoundsNestedSteps) {
+  const std::size_t outside = thread_pool_size();
+  run_on_pool_of(2, [&] {
+    EXPECT_EQ(thread_pool_size(), 2u);
+    std::mutex mutex;
+    std::set<std::thread::id> ids;
+    parallel_for_index(8, [&](std::size_t) {
+      parallel_for_index(50, [&](std::size_t) {
+        std::lock_guard<std::mutex> lock(mutex);
+        ids.insert(std::this_thread::get_id());
+      });
+    });
+    EXPECT_LE(ids.size(), 2u);
+  });
+  EXPECT_EQ(thread_pool_size(), outside);
+}
+
+// The environment sizes vesko's pool and nothing else: another oneTBB user in
+// the process keeps every processor. Run in a fresh process, as the size is
+// fixed on first use.
+TEST(ThreadPoolTest, EnvironmentSizesVeskoAlone) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        ::setenv("RAYON_NUM_THREADS", "1", 1);
+        const bool own = thread_pool_size() == 1 && threads_used(vesko_loop) == 1;
+        const bool others = tbb::info::default_concurrency() < 2 || threads_used(plain_tbb_loop) >= 2;
+        std::exit(own && others ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

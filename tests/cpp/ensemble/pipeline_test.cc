@@ -1,7 +1,6 @@
 #include "ensemble/pipeline.h"
 
 #include <gtest/gtest.h>
-#include <tbb/task_arena.h>
 
 #include <cmath>
 #include <cstring>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "common/fatal_error.h"
+#include "common/thread_pool.h"
 #include "fatal_message.h"
 
 namespace vesko {
@@ -185,8 +185,9 @@ TEST(Pipeline, ResultsDoNotDependOnThePoolSize) {
   RustEnsemble e = make_ensemble(0.2, false);
   std::vector<std::string> emails = random_emails(300, 11);
   std::vector<ProbabilityPair> single, many;
-  tbb::task_arena(1).execute([&] { single = predict_proba_batch_impl(e, emails); });
-  tbb::task_arena(8).execute([&] { many = predict_proba_batch_impl(e, emails); });
+  // One thread and eight split the batch into blocks of different sizes.
+  run_on_pool_of(1, [&] { single = predict_proba_batch_impl(e, emails); });
+  run_on_pool_of(8, [&] { many = predict_proba_batch_impl(e, emails); });
   ASSERT_EQ(single.size(), many.size());
   for (std::size_t i = 0; i < single.size(); ++i) {
     EXPECT_TRUE(same_bits(single[i].clean_prob, many[i].clean_prob)) << i;
