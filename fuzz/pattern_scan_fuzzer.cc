@@ -6,12 +6,12 @@
 #include <string>
 
 #include "features/pattern_scan.h"
-#include "features/patterns.h"
+#include "features/reference_patterns.h"
 #include "valid_utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text = vesko::fuzz::make_valid_utf8(data, size);
-  const vesko::FeaturePatterns& p = vesko::FeaturePatterns::instance();
+  const vesko::ReferencePatterns& p = vesko::ReferencePatterns::instance();
   if (vesko::count_html_tags(text) != vesko::tally_matches(p.html_tag, text).count ||
       vesko::base64_match_bytes(text) != vesko::tally_matches(p.base64, text).total_bytes ||
       vesko::count_html_entities(text) != vesko::tally_matches(p.html_entity, text).count ||

@@ -15,8 +15,8 @@ inline constexpr std::size_t kCustomFeatureCount = 29;
 using CustomFeatures = std::array<double, kCustomFeatureCount>;
 
 // `text` is the e-mail as received (valid UTF-8); `lowered` its lower-cased
-// copy (to_lower). Every value is finite and non-negative. Reentrant: the
-// patterns it uses are compiled once per process and shared read-only.
+// copy (to_lower). Every value is finite and non-negative. Reentrant; shares
+// only read-only tables.
 CustomFeatures extract_custom_features(std::string_view text, std::string_view lowered);
 
 }  // namespace vesko

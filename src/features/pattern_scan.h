@@ -1,7 +1,7 @@
 // Hand-written scanners for the five feature patterns. Each gives exactly the
 // count of non-overlapping leftmost-first matches (found left to right, each
 // search resuming where the previous match ended) that the regular expression
-// beside it gives on valid UTF-8; the compiled expressions in patterns.h are
+// beside it gives on valid UTF-8; the same expressions, compiled, are
 // kept as their reference in tests and fuzzing. A regex engine pays a call per
 // match, and HTML-heavy mail has hundreds of tags per message, so these plain
 // loops make the features several times faster and never contend on a shared

@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "features/patterns.h"
+#include "features/reference_patterns.h"
 
 namespace vesko {
 namespace {
 
 // Every scanner must count exactly what its compiled expression matches.
 void expect_same_as_patterns(const std::string& text) {
-  const FeaturePatterns& p = FeaturePatterns::instance();
+  const ReferencePatterns& p = ReferencePatterns::instance();
   EXPECT_EQ(count_html_tags(text), tally_matches(p.html_tag, text).count) << text;
   EXPECT_EQ(base64_match_bytes(text), tally_matches(p.base64, text).total_bytes) << text;
   EXPECT_EQ(count_html_entities(text), tally_matches(p.html_entity, text).count) << text;
@@ -38,6 +38,22 @@ TEST(PatternScan, KnownCases) {
         "AAAAAAAAAAAAAAAAAAAA==BBBBBBBBBBBBBBBBBBBBBBBB=", "!?!?", "a!!b??c!"}) {
     expect_same_as_patterns(text);
   }
+}
+
+// The reference itself matches as the training engine did: negated classes
+// take line feeds, \d is any Nd digit, \s the 25 White_Space characters.
+TEST(PatternScan, ReferenceExpressionsMatchAsTrained) {
+  const ReferencePatterns& p = ReferencePatterns::instance();
+  EXPECT_EQ(tally_matches(p.html_tag, "<a\nhref='x'>").total_bytes, 12u);
+  EXPECT_EQ(tally_matches(p.base64, std::string(45, '/') + " " + std::string(20, '9') + "=")
+                .total_bytes,
+            66u);
+  EXPECT_EQ(tally_matches(p.html_entity, "&#\xD9\xA3\xD9\xA9;").count, 1u);
+  EXPECT_EQ(tally_matches(p.url, "http://a\xE2\x80\xA8http://b\xE3\x80\x80www.c\xE2\x80\x8B"
+                                 "d")
+                .total_bytes,
+            25u);
+  EXPECT_EQ(tally_matches(p.url, "http://a\u0085http://b\u00A0\u001Cc").count, 2u);
 }
 
 // Random texts from pieces that sit on the patterns' edges.
