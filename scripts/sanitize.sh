@@ -3,7 +3,8 @@
 # non-zero on any failing test and on any sanitizer report, including reports
 # from child processes that a test may have tolerated.
 #
-#   asan    gcc, AddressSanitizer + UBSan: every C++ test (build-asan)
+#   asan    gcc, AddressSanitizer + UBSan: every C++ test (build-asan), the
+#           embedding test with a sanitized copy of the module
 #   module  the Python module built with the same sanitizers (build-asan-module),
 #           the whole Python suite run against it with the runtime preloaded
 #   tsan    gcc, ThreadSanitizer: the vectorizer and pipeline tests (build-tsan),
@@ -63,7 +64,7 @@ configure() {  # build-dir compiler-family cmake-args...
 run_asan() {
   echo "== C++ tests, gcc, AddressSanitizer + UBSan (build-asan)"
   configure build-asan gcc -DVESKO_SANITIZE=ON -DVESKO_BUILD_MODULE=OFF \
-    -DVESKO_BUILD_TESTS=ON -DVESKO_BUILD_BENCH=OFF || return 1
+    -DVESKO_BUILD_TESTS=ON -DVESKO_BUILD_BENCH=OFF -DPython_EXECUTABLE="$PYTHON" || return 1
   cmake --build "$ROOT/build-asan" -j "$JOBS" || return 1
   ctest --test-dir "$ROOT/build-asan" --output-on-failure -j "$JOBS"
 }

@@ -1,7 +1,10 @@
-// The module's entry point. The module object is created once per process and
-// cached: every later call of the initialiser returns the same object. The
+// The module's entry point. The module object is created once per interpreter
+// and cached: every later call of the initialiser returns the same object. The
 // compiled core keeps process-wide state (the thread pool, the type object),
 // so an import from a second sub-interpreter is refused with ImportError.
+// A program that finalises Python and initialises it again gets a fresh
+// module: the caches belong to the interpreter that filled them and are
+// forgotten when it finalises.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -9,6 +12,7 @@
 #include <cstdint>
 
 #include "py_arguments.h"
+#include "py_entry_point.h"
 #include "py_features.h"
 #include "py_rust_ensemble.h"
 
@@ -28,7 +32,16 @@ PyModuleDef module_definition = {
 };
 
 std::atomic<std::int64_t> interpreter_cell{-1};
-PyObject* module_cell = nullptr;  // one strong reference for the life of the process
+PyObject* module_cell = nullptr;  // one strong reference for the life of the interpreter
+
+// Runs once the finalised interpreter is gone, so it only drops the pointers:
+// the objects went with their interpreter, and a re-initialised one (whose
+// main interpreter has the same id again) must build its own.
+void forget_interpreter() noexcept {
+  module_cell = nullptr;
+  forget_rust_ensemble_type();
+  interpreter_cell.store(-1);
+}
 
 void ensure_error_set() {
   if (!PyErr_Occurred()) {
@@ -96,7 +109,12 @@ PyObject* initialise() {
     return nullptr;
   }
   std::int64_t expected = -1;
-  if (!interpreter_cell.compare_exchange_strong(expected, id) && expected != id) {
+  if (interpreter_cell.compare_exchange_strong(expected, id)) {
+    // This interpreter now owns the caches. Py_AtExit holds 32 callbacks; if
+    // they are all taken the caches outlive a finalisation, as they would
+    // without this, which matters only to a program that initialises again.
+    Py_AtExit(forget_interpreter);
+  } else if (expected != id) {
     PyErr_SetString(PyExc_ImportError,
                     "PyO3 modules do not yet support subinterpreters, see "
                     "https://github.com/PyO3/pyo3/issues/576");
@@ -124,4 +142,6 @@ PyObject* initialise() {
 }  // namespace
 }  // namespace vesko::py
 
-extern "C" PyMODINIT_FUNC PyInit_vesko(void) { return vesko::py::initialise(); }
+extern "C" PyMODINIT_FUNC PyInit_vesko(void) {
+  return vesko::py::entry_point<vesko::py::initialise>();
+}

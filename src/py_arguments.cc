@@ -1,11 +1,14 @@
 #include "py_arguments.h"
 
+#include <algorithm>
 #include <exception>
 #include <new>
 #include <stdexcept>
 
 namespace vesko::py {
 namespace {
+
+constexpr std::size_t kMaxReservedStrings = 4096;
 
 // Owned reference that is released on scope exit.
 struct Ref {
@@ -50,11 +53,14 @@ std::optional<std::vector<std::string>> convert_string_list(PyObject* object) {
     return std::nullopt;
   }
   std::vector<std::string> strings;
+  // len() is only a hint: a sequence may claim any length (2**62) and then
+  // yield far fewer items, so it never sizes more than a small first block;
+  // the vector grows as items really arrive.
   Py_ssize_t length = PySequence_Size(object);
   if (length < 0) {
     PyErr_Clear();
   } else {
-    strings.reserve(static_cast<std::size_t>(length));
+    strings.reserve(std::min(static_cast<std::size_t>(length), kMaxReservedStrings));
   }
   Ref iterator(PyObject_GetIter(object));
   if (!iterator) return std::nullopt;

@@ -1,7 +1,9 @@
 // Argument handling shared by every Python-callable of the module: each takes
 // exactly one required parameter, by position or by keyword, and refuses
 // anything else with the TypeError texts Python users already match on.
-// Only the interface files include Python.h.
+// Refusals are reported as a pending Python error; running short of memory
+// while copying throws std::bad_alloc, which the entry point (py_entry_point.h)
+// raises as MemoryError. Only the interface files include Python.h.
 #ifndef VESKO_PY_ARGUMENTS_H_
 #define VESKO_PY_ARGUMENTS_H_
 

@@ -5,11 +5,13 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "ensemble/pipeline.h"
 #include "ensemble/rust_ensemble.h"
 #include "py_arguments.h"
+#include "py_entry_point.h"
 #include "py_results.h"
 
 namespace vesko::py {
@@ -109,13 +111,9 @@ PyObject* predict(const CallableName& callable, PyObject* self, PyObject* args, 
   std::optional<std::vector<std::string>> emails =
       extract_string_list(argument, callable.parameter);
   if (!emails) return nullptr;
-  try {
-    auto result = body(borrow->ensemble(), *emails);
-    emails.reset();
-    return convert(result);
-  } catch (...) {
-    return set_error_from_current_exception();
-  }
+  auto result = body(borrow->ensemble(), *emails);
+  emails.reset();
+  return convert(result);
 }
 
 constexpr CallableName kLoad{"RustEnsemble", "load", "model_dir"};
@@ -145,17 +143,13 @@ PyObject* load(PyObject* /*no receiver*/, PyObject* args, PyObject* kwargs) {
   if (argument == nullptr) return nullptr;
   std::optional<std::string> model_dir = extract_string(argument, kLoad.parameter);
   if (!model_dir) return nullptr;
-  try {
-    Expected<RustEnsemble> ensemble = load_ensemble(*model_dir);
-    model_dir.reset();
-    if (!ensemble) {
-      set_runtime_error(ensemble.error());
-      return nullptr;
-    }
-    return allocate_instance(std::move(ensemble).value());
-  } catch (...) {
-    return set_error_from_current_exception();
+  Expected<RustEnsemble> ensemble = load_ensemble(*model_dir);
+  model_dir.reset();
+  if (!ensemble) {
+    set_runtime_error(ensemble.error());
+    return nullptr;
   }
+  return allocate_instance(std::move(ensemble).value());
 }
 
 PyObject* predict_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -189,7 +183,11 @@ PyObject* refuse_construction(PyTypeObject* type, PyObject* /*args*/, PyObject* 
   return nullptr;
 }
 
-void deallocate(PyObject* self) {
+// CPython has no way to report a failure from a deallocator, and there is none
+// to report: dropping the ensemble cannot throw.
+static_assert(std::is_nothrow_destructible_v<RustEnsemble>);
+
+void deallocate(PyObject* self) noexcept {
   PyTypeObject* type = Py_TYPE(self);
   reinterpret_cast<EnsembleObject*>(self)->ensemble.~RustEnsemble();
   auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
@@ -198,21 +196,17 @@ void deallocate(PyObject* self) {
   Py_DECREF(reinterpret_cast<PyObject*>(type));
 }
 
-template <typename Function>
-PyCFunction as_method(Function function) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 PyMethodDef methods[] = {
-    {"load", as_method(load), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+    {"load", keywords_method<load>(), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
      "load(model_dir)\n--\n\nLoad models from directory"},
-    {"predict_batch", as_method(predict_batch), METH_VARARGS | METH_KEYWORDS,
+    {"predict_batch", keywords_method<predict_batch>(), METH_VARARGS | METH_KEYWORDS,
      "predict_batch($self, emails)\n--\n\nPredict batch of emails\n"
      "Returns: Vec of (class, probability)"},
-    {"predict_proba_batch", as_method(predict_proba_batch), METH_VARARGS | METH_KEYWORDS,
+    {"predict_proba_batch", keywords_method<predict_proba_batch>(), METH_VARARGS | METH_KEYWORDS,
      "predict_proba_batch($self, emails)\n--\n\nPredict probabilities for batch of emails\n"
      "Returns: Vec of (clean_prob, spam_prob)"},
-    {"predict_with_base_models", as_method(predict_with_base_models), METH_VARARGS | METH_KEYWORDS,
+    {"predict_with_base_models", keywords_method<predict_with_base_models>(),
+     METH_VARARGS | METH_KEYWORDS,
      "predict_with_base_models($self, emails)\n--\n\nPredict with base model predictions "
      "exposed\nReturns: Vec of (base_predictions, final_prediction)\nwhere base_predictions "
      "is Vec of (label, spam_prob) for each of 4 models\nand final_prediction is (label, "
@@ -220,10 +214,7 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-const char* class_doc() {
-  static const std::string doc = "Stacked ensemble of 4 models";
-  return doc.c_str();
-}
+constexpr char kClassDoc[] = "Stacked ensemble of 4 models";
 
 }  // namespace
 
@@ -231,9 +222,9 @@ PyObject* rust_ensemble_type() {
   if (type_cell != nullptr) return type_cell;
   PyType_Slot slots[] = {
       {Py_tp_base, &PyBaseObject_Type},
-      {Py_tp_doc, const_cast<char*>(class_doc())},
+      {Py_tp_doc, const_cast<char*>(kClassDoc)},
       {Py_tp_methods, methods},
-      {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
+      {Py_tp_new, reinterpret_cast<void*>(entry_point<refuse_construction>)},
       {Py_tp_dealloc, reinterpret_cast<void*>(deallocate)},
       {0, nullptr},
   };
@@ -252,5 +243,7 @@ PyObject* rust_ensemble_type() {
   type_cell = type;
   return type_cell;
 }
+
+void forget_rust_ensemble_type() noexcept { type_cell = nullptr; }
 
 }  // namespace vesko::py

@@ -9,8 +9,12 @@
 namespace vesko::py {
 
 // The class object, created on the first call and kept for the life of the
-// process. Returns a borrowed reference, or nullptr with an error set.
+// interpreter. Returns a borrowed reference, or nullptr with an error set.
 PyObject* rust_ensemble_type();
+
+// Drops the cached class object without touching it, for when its interpreter
+// has been finalised: the next call creates the class anew. Calls no Python API.
+void forget_rust_ensemble_type() noexcept;
 
 }  // namespace vesko::py
 

@@ -2,9 +2,12 @@
 import importlib
 import importlib.util
 import inspect
+import shutil
 import subprocess
 import sys
 import textwrap
+
+import pytest
 
 import vesko
 
@@ -37,6 +40,19 @@ def test_reimport_and_repeated_initialisation_give_the_same_module():
     assert again.extract_features is vesko.extract_features
 
 
+def test_the_initialiser_is_the_only_exported_symbol():
+    nm = shutil.which("nm")
+    if nm is None:
+        pytest.skip("no nm on this machine")
+    listing = subprocess.run([nm, "-D", "--defined-only", vesko.__file__],
+                             capture_output=True, text=True, check=True).stdout
+    # Every defined kind but absolute symbols (version nodes): code, data,
+    # read-only data, bss, weak and unique objects, indirect functions.
+    exported = [fields[-1] for fields in map(str.split, listing.splitlines())
+                if len(fields) >= 2 and fields[-2] != "A"]
+    assert exported == ["PyInit_vesko"]
+
+
 def _run_child(code):
     return subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code)],
@@ -67,8 +83,6 @@ def test_second_subinterpreter_import_is_refused_and_first_keeps_working():
     )
     assert result.returncode == 0, result.stderr
     if result.stdout.startswith("SKIP"):
-        import pytest
-
         pytest.skip("no sub-interpreter support in this Python")
     lines = result.stdout.splitlines()
     assert lines[0].startswith("REFUSED")

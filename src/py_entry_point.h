@@ -1,0 +1,45 @@
+// The one way in from CPython. A C++ exception must never unwind into the
+// interpreter: it would reach a C frame and terminate the whole process. So
+// every function whose address CPython is given (the initialiser, the
+// methods, the module functions, the type's slots) is the entry_point<F> of
+// the function F that does the work, and whatever F lets escape (bad_alloc
+// while copying a huge argument, a fatal model mismatch) becomes the Python
+// exception of set_error_from_current_exception.
+#ifndef VESKO_PY_ENTRY_POINT_H_
+#define VESKO_PY_ENTRY_POINT_H_
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include "py_arguments.h"
+
+namespace vesko::py {
+
+template <auto Function>
+struct EntryPoint;
+
+template <typename... Args, PyObject* (*Function)(Args...)>
+struct EntryPoint<Function> {
+  static PyObject* call(Args... args) noexcept {
+    try {
+      return Function(args...);
+    } catch (...) {
+      return set_error_from_current_exception();
+    }
+  }
+};
+
+// The address to hand to CPython for `Function`, of the same signature.
+template <auto Function>
+inline constexpr auto entry_point = &EntryPoint<Function>::call;
+
+// The entry point of a METH_VARARGS | METH_KEYWORDS callable, in the
+// PyCFunction type that a PyMethodDef stores.
+template <auto Function>
+PyCFunction keywords_method() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry_point<Function>));
+}
+
+}  // namespace vesko::py
+
+#endif  // VESKO_PY_ENTRY_POINT_H_
