@@ -1,6 +1,6 @@
 // The module's entry point. The module object is created once per interpreter
 // and cached: every later call of the initialiser returns the same object. The
-// compiled core keeps process-wide state (the thread pool, the type object),
+// compiled core keeps process-wide state (the thread pool, one type object),
 // so an import from a second sub-interpreter is refused with ImportError.
 // A program that finalises Python and initialises it again gets a fresh
 // module: the caches belong to the interpreter that filled them and are
@@ -110,9 +110,9 @@ PyObject* initialise() {
   }
   std::int64_t expected = -1;
   if (interpreter_cell.compare_exchange_strong(expected, id)) {
-    // This interpreter now owns the caches. Py_AtExit holds 32 callbacks; if
-    // they are all taken the caches outlive a finalisation, as they would
-    // without this, which matters only to a program that initialises again.
+    // This interpreter now owns the caches. Py_AtExit holds 32 callbacks;
+    // should they all be taken, the caches outlive this interpreter, which
+    // only a program that initialises Python again would notice.
     Py_AtExit(forget_interpreter);
   } else if (expected != id) {
     PyErr_SetString(PyExc_ImportError,
