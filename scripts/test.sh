@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds and installs the module,
 # then the C++ suite (ctest), the Python suite (pytest, against the installed
-# module) and a short smoke run of every fuzzer. Exits non-zero on any failure.
+# module, under every CPython from 3.9 to 3.13 on the machine) and a short
+# smoke run of every fuzzer. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS="$(nproc 2>/dev/null || echo 2)"
@@ -16,7 +17,7 @@ cmake -S . -B build/tests -G Ninja -DCMAKE_BUILD_TYPE=Release -DVESKO_BUILD_MODU
 cmake --build build/tests -j "$JOBS"
 ctest --test-dir build/tests --output-on-failure -j "$JOBS"
 
-(cd tests/python && python3 -m pytest -q -p no:cacheprovider .)
+bash scripts/test_pythons.sh
 
 if [[ -x scripts/fuzz_smoke.sh ]]; then
   bash scripts/fuzz_smoke.sh
