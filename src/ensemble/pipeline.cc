@@ -115,36 +115,6 @@ CsrMatrix join_rows(const CsrMatrix& tfidf, const std::vector<double>& scaled) {
                                       std::move(data));
 }
 
-// True when no row can make a walk give up: from every root, every split
-// node reachable holds its split and threshold and finds its yes, no and
-// (when set) missing child. Such a forest writes no "WARNING: " line, so its
-// rows may be scored in any order.
-bool forest_walks_cleanly(const std::vector<TreeNode>& trees) {
-  std::vector<const TreeNode*> pending;
-  for (const TreeNode& root : trees) pending.push_back(&root);
-  auto child = [](const TreeNode& node, const std::optional<std::size_t>& id) -> const TreeNode* {
-    if (!id) return nullptr;
-    for (const TreeNode& c : node.children) {
-      if (c.nodeid == *id) return &c;
-    }
-    return nullptr;
-  };
-  while (!pending.empty()) {
-    const TreeNode& node = *pending.back();
-    pending.pop_back();
-    if (node.leaf) continue;  // a leaf value ends the walk whatever else the node holds
-    if (!node.split || !node.split_condition) return false;
-    const TreeNode* yes = child(node, node.yes);
-    const TreeNode* no = child(node, node.no);
-    const TreeNode* missing = node.missing ? child(node, node.missing) : yes;
-    if (yes == nullptr || no == nullptr || missing == nullptr) return false;
-    pending.push_back(yes);
-    pending.push_back(no);
-    if (missing != yes) pending.push_back(missing);
-  }
-  return true;
-}
-
 // Where a failure arose, in the order the step-by-step road meets them.
 enum Stage : std::size_t { kLowerCase, kFeaturing, kTransform, kScaling, kClassify, kStages };
 
@@ -198,16 +168,17 @@ std::size_t rows_per_block(std::size_t n) {
 // only), so each value is the one the whole-batch steps compute, and no
 // whole-batch matrix is ever built. Failures are kept per block and stage
 // and the one the step-by-step road meets first is rethrown. Trees that may
-// warn are not walked in the tasks: their blocks are scored afterwards, in
-// row order on the calling thread, and only when nothing failed, so their
-// warnings come as the step-by-step road writes them.
+// warn (the model knows it from loading on) are not walked in the tasks:
+// their blocks are scored afterwards, in row order on the calling thread, and
+// only when nothing failed, so their warnings come as the step-by-step road
+// writes them.
 void run_blocks(const RustEnsemble& ensemble, const std::vector<std::string>& emails,
                 std::vector<CustomFeatures>& features, PipelineOutput& out) {
   const std::size_t n = emails.size();
   const std::size_t blocks = n / rows_per_block(n);
   auto block_begin = [&](std::size_t b) { return n * b / blocks; };
   for (std::vector<ProbabilityPair>& pairs : out.base) pairs.resize(n);
-  const bool trees_in_tasks = forest_walks_cleanly(ensemble.model4.trees);
+  const bool trees_in_tasks = !ensemble.model4.walks_can_give_up();
   const std::size_t task_models = trees_in_tasks ? kBaseModels : kBaseModels - 1;
   std::vector<CsrMatrix> deferred_trees(trees_in_tasks ? 0 : blocks);
   std::vector<BlockFailures> failures(blocks);

@@ -9,6 +9,10 @@
 // branches. A walk that does not end on a leaf is reported incomplete and the
 // caller walks that tree node by node, which writes the warnings; a completed
 // walk ends on the very leaf the node-by-node walk reaches.
+//
+// A node reached by several branches (yes, no and missing may all name one
+// child) is packed once, so building visits every reachable node once, and a
+// chain of such nodes costs its length, not two to the power of it.
 #ifndef VESKO_MODELS_PACKED_FOREST_H_
 #define VESKO_MODELS_PACKED_FOREST_H_
 
@@ -32,6 +36,17 @@ class PackedForest {
   static std::optional<PackedForest> build(std::span<const TreeNode> trees);
 
   std::size_t tree_count() const { return roots_.size(); }
+
+  // True when some row can make the walk of some tree give up: a node that a
+  // walk can reach, following every branch whatever the thresholds, has no
+  // usable split, or a branch with no target or no child of that id. When
+  // false, no row makes any walk write a "WARNING: " line. Found while
+  // packing.
+  bool can_give_up() const { return can_give_up_; }
+
+  // Records in the packed array, the zero leaf for idle lanes included: one
+  // per reachable node.
+  std::size_t node_count() const { return nodes_.size(); }
 
   // Walks trees [first, first + count), count <= kLanes, for one dense row.
   // `features` must hold one entry past the row, equal to 0.0: the value read
@@ -58,6 +73,7 @@ class PackedForest {
   std::vector<Node> nodes_;           // nodes_[0]: a zero leaf for idle lanes
   std::vector<std::int32_t> roots_;   // per tree
   std::vector<std::uint32_t> depth_;  // per tree: steps to its deepest reachable node
+  bool can_give_up_ = false;
 };
 
 }  // namespace vesko

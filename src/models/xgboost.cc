@@ -101,6 +101,10 @@ void XGBoostModel::pack() {
   packed = forest ? std::make_shared<const PackedForest>(std::move(*forest)) : nullptr;
 }
 
+bool XGBoostModel::walks_can_give_up() const {
+  return !packed || packed->tree_count() != trees.size() || packed->can_give_up();
+}
+
 std::vector<ProbabilityPair> XGBoostModel::predict_proba(const CsrMatrix& x) const {
   std::vector<ProbabilityPair> out;
   const std::size_t rows = x.rows();

@@ -46,6 +46,12 @@ struct XGBoostModel {
   // Leaves `packed` empty for a forest beyond 2^31 nodes.
   void pack();
 
+  // False only when pack() found that no row can make any tree's walk give
+  // up, so that no call writes a "WARNING: " line and rows may be scored in
+  // any order. A model not packed, packed before trees were added or
+  // removed, or too large to pack, answers true. Costs nothing per call.
+  bool walks_can_give_up() const;
+
   // One pair per matrix row, in row order. Writes "WARNING: " lines for walks
   // that cannot go on, and a trace of its work when the matrix has exactly one
   // row. Throws FatalError on a stored column index not below the column count.

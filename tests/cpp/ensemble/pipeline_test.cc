@@ -11,6 +11,7 @@
 #include "common/fatal_error.h"
 #include "common/thread_pool.h"
 #include "fatal_message.h"
+#include "models/tree_chains.h"
 
 namespace vesko {
 namespace {
@@ -88,6 +89,7 @@ RustEnsemble make_ensemble(double meta_intercept, bool meta_coef_zero) {
   root.children[1].leaf = 0.25;
   e.model4.trees.push_back(root);
   e.model4.base_score = 0.4;
+  e.model4.pack();  // as load does
   return e;
 }
 
@@ -235,25 +237,60 @@ TEST(Pipeline, FailureOrderAcrossBlocks) {
 }
 
 // Walks that cannot go on write their warnings in row order, whatever the
-// pool does.
+// pool does, also when the failing node lies at the bottom of the deepest
+// tree a file can hold, under nodes that name one child for every branch.
 TEST(Pipeline, TreeWarningsComeInRowOrder) {
-  RustEnsemble e = make_ensemble(0.2, false);
-  TreeNode& root = e.model4.trees[0];
-  root.split_condition = -0.2;  // the first feature scaled: (x - 0.5) / 2.0
-  root.yes = 7;                 // neither child exists
-  root.no = 8;
-  std::vector<std::string> emails;
-  std::string expected;
-  for (int i = 0; i < 300; ++i) {
-    bool tagged = (i * 7) % 5 == 0;
-    emails.push_back(tagged ? "<b>x</b>" : "plain words");
-    expected += std::string("WARNING: XGBoost tree traversal failed - child node ") +
-                (tagged ? "8" : "7") +
-                " not found\nWARNING: XGBoost tree traversal failed - returning 0.0 fallback\n";
+  for (std::size_t depth : {0u, 500u}) {
+    RustEnsemble e = make_ensemble(0.2, false);
+    TreeNode root = e.model4.trees[0];
+    root.split_condition = -0.2;  // the first feature scaled: (x - 0.5) / 2.0
+    root.yes = 7;                 // neither child exists
+    root.no = 8;
+    e.model4.trees[0] = testing_trees::shared_child_chain(depth, std::move(root));
+    e.model4.pack();
+    std::vector<std::string> emails;
+    std::string expected;
+    for (int i = 0; i < 300; ++i) {
+      bool tagged = (i * 7) % 5 == 0;
+      emails.push_back(tagged ? "<b>x</b>" : "plain words");
+      expected += std::string("WARNING: XGBoost tree traversal failed - child node ") +
+                  (tagged ? "8" : "7") +
+                  " not found\nWARNING: XGBoost tree traversal failed - returning 0.0 fallback\n";
+    }
+    testing::internal::CaptureStderr();
+    predict_proba_batch_impl(e, emails);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), expected) << "depth " << depth;
   }
-  testing::internal::CaptureStderr();
-  predict_proba_batch_impl(e, emails);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
+}
+
+// Split nodes that name one child for every branch, chained: a batch scores
+// as if the tree were its leaf, with no warning. Walking every branch of
+// such a chain once per call took time doubling with each level.
+TEST(Pipeline, SharedChildChainsScoreLikeTheirLeaf) {
+  RustEnsemble flat = make_ensemble(0.2, false);
+  flat.model4.trees = {testing_trees::leaf(0.25)};
+  flat.model4.pack();
+  for (std::size_t depth : {40u, 500u}) {
+    RustEnsemble chained = make_ensemble(0.2, false);
+    chained.model4.trees = {testing_trees::shared_child_chain(depth, testing_trees::leaf(0.25))};
+    chained.model4.pack();
+    for (std::size_t n : {2u, 70u}) {
+      std::vector<std::string> emails = random_emails(n, 7);
+      testing::internal::CaptureStderr();
+      std::vector<BaseAndFinalPrediction> got = predict_with_base_models_impl(chained, emails);
+      EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "depth " << depth;
+      std::vector<BaseAndFinalPrediction> want = predict_with_base_models_impl(flat, emails);
+      ASSERT_EQ(got.size(), n);
+      for (std::size_t i = 0; i < n; ++i) {
+        EXPECT_TRUE(same_bits(got[i].base_predictions[3].probability,
+                              want[i].base_predictions[3].probability))
+            << "depth " << depth << " e-mail " << i;
+        EXPECT_TRUE(same_bits(got[i].final_prediction.probability,
+                              want[i].final_prediction.probability))
+            << "depth " << depth << " e-mail " << i;
+      }
+    }
+  }
 }
 
 }  // namespace
