@@ -5,13 +5,13 @@
 // the function F that does the work, and whatever F lets escape (bad_alloc
 // while copying a huge argument, a fatal model mismatch) becomes the Python
 // exception of set_error_from_current_exception.
-#ifndef VESKO_PY_ENTRY_POINT_H_
-#define VESKO_PY_ENTRY_POINT_H_
+#ifndef VESKO_PYTHON_ENTRY_POINT_H_
+#define VESKO_PYTHON_ENTRY_POINT_H_
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "py_arguments.h"
+#include "python/arguments.h"
 
 namespace vesko::py {
 
@@ -42,4 +42,4 @@ PyCFunction keywords_method() {
 
 }  // namespace vesko::py
 
-#endif  // VESKO_PY_ENTRY_POINT_H_
+#endif  // VESKO_PYTHON_ENTRY_POINT_H_

@@ -1,4 +1,4 @@
-#include "py_results.h"
+#include "python/results.h"
 
 namespace vesko::py {
 

@@ -1,7 +1,7 @@
 // The Python class RustEnsemble: instances carry a loaded ensemble and come
 // only from the static method load(model_dir).
-#ifndef VESKO_PY_RUST_ENSEMBLE_H_
-#define VESKO_PY_RUST_ENSEMBLE_H_
+#ifndef VESKO_PYTHON_RUST_ENSEMBLE_TYPE_H_
+#define VESKO_PYTHON_RUST_ENSEMBLE_TYPE_H_
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -18,4 +18,4 @@ void forget_rust_ensemble_type() noexcept;
 
 }  // namespace vesko::py
 
-#endif  // VESKO_PY_RUST_ENSEMBLE_H_
+#endif  // VESKO_PYTHON_RUST_ENSEMBLE_TYPE_H_

@@ -1,4 +1,4 @@
-#include "py_arguments.h"
+#include "python/arguments.h"
 
 #include <algorithm>
 #include <exception>

@@ -1,4 +1,4 @@
-#include "py_rust_ensemble.h"
+#include "python/rust_ensemble_type.h"
 
 #include <atomic>
 #include <limits>
@@ -10,9 +10,9 @@
 
 #include "ensemble/pipeline.h"
 #include "ensemble/rust_ensemble.h"
-#include "py_arguments.h"
-#include "py_entry_point.h"
-#include "py_results.h"
+#include "python/arguments.h"
+#include "python/entry_point.h"
+#include "python/results.h"
 
 namespace vesko::py {
 namespace {

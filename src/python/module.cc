@@ -11,10 +11,10 @@
 #include <atomic>
 #include <cstdint>
 
-#include "py_arguments.h"
-#include "py_entry_point.h"
-#include "py_features.h"
-#include "py_rust_ensemble.h"
+#include "python/arguments.h"
+#include "python/entry_point.h"
+#include "python/feature_functions.h"
+#include "python/rust_ensemble_type.h"
 
 namespace vesko::py {
 namespace {

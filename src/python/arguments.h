@@ -4,8 +4,8 @@
 // Refusals are reported as a pending Python error; running short of memory
 // while copying throws std::bad_alloc, which the entry point (py_entry_point.h)
 // raises as MemoryError. Only the interface files include Python.h.
-#ifndef VESKO_PY_ARGUMENTS_H_
-#define VESKO_PY_ARGUMENTS_H_
+#ifndef VESKO_PYTHON_ARGUMENTS_H_
+#define VESKO_PYTHON_ARGUMENTS_H_
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -57,4 +57,4 @@ PyObject* set_error_from_current_exception();
 
 }  // namespace vesko::py
 
-#endif  // VESKO_PY_ARGUMENTS_H_
+#endif  // VESKO_PYTHON_ARGUMENTS_H_

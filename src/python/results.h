@@ -1,8 +1,8 @@
 // Results back into Python: lists made at their final length and filled in
 // place, pairs as fresh 2-tuples. Each returns a new reference, or nullptr
 // with MemoryError (or the interpreter's error) set.
-#ifndef VESKO_PY_RESULTS_H_
-#define VESKO_PY_RESULTS_H_
+#ifndef VESKO_PYTHON_RESULTS_H_
+#define VESKO_PYTHON_RESULTS_H_
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -42,4 +42,4 @@ PyObject* pair_to_py(PyObject* first, PyObject* second);
 
 }  // namespace vesko::py
 
-#endif  // VESKO_PY_RESULTS_H_
+#endif  // VESKO_PYTHON_RESULTS_H_

@@ -1,6 +1,6 @@
 // The module functions extract_features(text) and extract_features_batch(texts).
-#ifndef VESKO_PY_FEATURES_H_
-#define VESKO_PY_FEATURES_H_
+#ifndef VESKO_PYTHON_FEATURE_FUNCTIONS_H_
+#define VESKO_PYTHON_FEATURE_FUNCTIONS_H_
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -13,4 +13,4 @@ extern PyMethodDef kExtractFeaturesBatchDef;
 
 }  // namespace vesko::py
 
-#endif  // VESKO_PY_FEATURES_H_
+#endif  // VESKO_PYTHON_FEATURE_FUNCTIONS_H_

@@ -1,13 +1,13 @@
-#include "py_features.h"
+#include "python/feature_functions.h"
 
 #include <vector>
 
 #include "common/lowercase.h"
 #include "common/thread_pool.h"
 #include "features/custom_features.h"
-#include "py_arguments.h"
-#include "py_entry_point.h"
-#include "py_results.h"
+#include "python/arguments.h"
+#include "python/entry_point.h"
+#include "python/results.h"
 
 namespace vesko::py {
 namespace {
