@@ -12,13 +12,6 @@ namespace {
 constexpr std::size_t kMaxNodes =
     static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
 
-const TreeNode* find_child(const TreeNode& node, std::size_t id) {
-  for (const TreeNode& child : node.children) {
-    if (child.nodeid == id) return &child;
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 std::optional<PackedForest> PackedForest::build(std::span<const TreeNode> trees) {
@@ -67,7 +60,7 @@ bool PackedForest::pack_tree(const TreeNode& root) {
       std::int32_t links[3] = {position, position, position};
       for (int b = 0; b < 3; ++b) {
         if (!targets[b]) continue;
-        children[b] = find_child(*node, *targets[b]);
+        children[b] = node->child(*targets[b]);
         if (children[b] == nullptr) continue;
         // Targets that name the same child share its packed copy.
         for (int a = 0; a < b; ++a) {

@@ -21,6 +21,16 @@ struct TreeNode {
   std::optional<std::size_t> missing;
   std::optional<double> leaf;
   std::vector<TreeNode> children;
+
+  // The child a branch names: the first in list order with that id, or null.
+  // Ids are looked up among the node's own children only, never by position
+  // or elsewhere in the tree, as the trees were always walked.
+  const TreeNode* child(std::size_t id) const {
+    for (const TreeNode& c : children) {
+      if (c.nodeid == id) return &c;
+    }
+    return nullptr;
+  }
 };
 
 }  // namespace vesko

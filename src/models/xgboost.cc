@@ -19,13 +19,6 @@ constexpr std::size_t kTracedTrees = 3;
 constexpr std::string_view kRule =
     "============================================================";  // 60 '='
 
-const TreeNode* find_child(const TreeNode& node, std::size_t id) {
-  for (const TreeNode& child : node.children) {
-    if (child.nodeid == id) return &child;
-  }
-  return nullptr;
-}
-
 void trace_split(const std::string& indent, const TreeNode& node, std::size_t index, double value) {
   write_stderr_line(indent + "Node " + std::to_string(node.nodeid) + ":");
   write_stderr_line(indent + "  Split on " + *node.split + " (idx=" + std::to_string(index) + ")");
@@ -87,7 +80,7 @@ double XGBoostModel::traverse_tree(const TreeNode& root, std::span<const double>
     }
     if (!target) return fallback_with_warning();
 
-    const TreeNode* child = find_child(*node, *target);
+    const TreeNode* child = node->child(*target);
     if (child == nullptr) {
       warn_missing_child(*target);
       return fallback_with_warning();
