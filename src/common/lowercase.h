@@ -7,13 +7,20 @@
 #ifndef VESKO_COMMON_LOWERCASE_H_
 #define VESKO_COMMON_LOWERCASE_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace vesko {
 
-// `text` must be valid UTF-8. Thread-safe.
+// `text` must be valid UTF-8; any length that fits in memory (std::bad_alloc
+// otherwise). Thread-safe.
 std::string to_lower(std::string_view text);
+
+// to_lower with no ICU call given more than `max_piece` bytes (values below 4,
+// the longest character, act as 4). to_lower's own limit keeps ICU's 32-bit
+// lengths safe; tests pass tiny limits to reach the splitting with short texts.
+std::string to_lower_in_pieces(std::string_view text, std::size_t max_piece);
 
 }  // namespace vesko
 
