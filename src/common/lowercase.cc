@@ -136,9 +136,14 @@ std::size_t boundary_at_or_before(std::string_view text, std::size_t pos) {
       ++end;
     }
     if (ascii) {
+      // Written through a pointer rather than pushed back, which leaves the
+      // compiler no string bookkeeping per character in the hottest loop.
+      const std::size_t at = out.size();
+      out.resize(at + (end - i));
+      char* lowered = out.data() + at;
       for (std::size_t k = i; k < end; ++k) {
         unsigned char c = bytes[k];
-        out.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c));
+        *lowered++ = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
       }
     } else if (end - i <= max_piece) {
       append_lower_unicode(out, text.substr(i, end - i));
