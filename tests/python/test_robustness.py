@@ -4,7 +4,8 @@ growth, model files that disagree with each other, and results that do not
 depend on the pool's size.
 
 The sizes here are small enough for every CI run; VESKO_STRESS=full turns on
-the full ones (a 50 MB e-mail, 10,000 random texts, and every corpus message)."""
+the full ones (a 50 MB e-mail, 10,000 random texts, and every corpus message)
+and a 2.2 GB word."""
 import gzip
 import json
 import math
@@ -140,6 +141,15 @@ def test_huge_email_through_every_method(ensemble):
     assert ensemble.predict_proba_batch([text, "different"])[0] == pairs[0]
     check_features([vesko.extract_features(text)])
     check_features(vesko.extract_features_batch([text, ""]))
+
+
+@pytest.mark.skipif(not FULL, reason="2.2 GB of text and 6 GB of memory: VESKO_STRESS=full")
+def test_one_word_longer_than_32_bit_lengths():
+    # Too long for one ICU call, whose lengths are 32-bit: lower-cased in pieces.
+    count = 1_100_000_000
+    row = vesko.extract_features("\u00c9" * count)
+    assert row[2] == 0.5            # uppercase characters per byte
+    assert row[7] == 2.0 * count    # the one lower-cased word, "\u00e9" * count, in bytes
 
 
 # --- the public corpus --------------------------------------------------------
