@@ -5,7 +5,7 @@
 #include <array>
 #include <cstring>
 
-#include "features/char_classes.h"
+#include "common/char_classes.h"
 
 namespace vesko {
 namespace {
@@ -35,7 +35,7 @@ std::size_t end_of_non_space(std::string_view text, std::size_t i) {
       continue;
     }
     std::size_t next = i;
-    char32_t c = decode_utf8(bytes, text.size(), next);
+    char32_t c = next_code_point(bytes, text.size(), next);
     if (table.classes(c) & kCharWhiteSpace) break;
     i = next;
   }
@@ -119,9 +119,9 @@ std::size_t count_html_entities(std::string_view text) {
       body_start = ++i;
       while (i < size) {
         std::size_t next = i;
-        char32_t c = decode_utf8(bytes, size, next);
+        char32_t c = next_code_point(bytes, size, next);
         bool digit = c < 0x80 ? (c >= '0' && c <= '9')
-                              : (c != kReplacementChar &&
+                              : (c != kInvalidCodePoint &&
                                  u_charType(static_cast<UChar32>(c)) == U_DECIMAL_DIGIT_NUMBER);
         if (!digit) break;
         i = next;

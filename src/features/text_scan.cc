@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <cstring>
 
-#include "features/char_classes.h"
+#include "common/char_classes.h"
 
 namespace vesko {
 namespace {
 
 // No character has this value, so the first character always starts a run.
-constexpr char32_t kNoCharacter = 0xFFFFFFFF;
+constexpr char32_t kNoCharacter = 0xFFFFFFFE;  // neither a code point nor kInvalidCodePoint
 
 std::size_t sum_range(const std::array<std::size_t, 128>& histogram, char first, char last) {
   std::size_t sum = 0;
@@ -136,7 +136,7 @@ TextCounts count_text(std::string_view text) {
       ++histogram[c];
       ++i;
     } else {
-      c = decode_utf8(bytes, size, i);
+      c = next_code_point(bytes, size, i);
       const std::uint8_t bits = table.classes(c);
       counts.uppercase += (bits & kCharUppercase) != 0;
       counts.numeric += (bits & kCharNumeric) != 0;
@@ -186,7 +186,7 @@ std::size_t count_uppercase(std::string_view text) {
       count += bytes[i] >= 'A' && bytes[i] <= 'Z';
       ++i;
     } else {
-      count += (table.classes(decode_utf8(bytes, size, i)) & kCharUppercase) != 0;
+      count += (table.classes(next_code_point(bytes, size, i)) & kCharUppercase) != 0;
     }
   }
   return count;
@@ -214,7 +214,7 @@ WordCounts count_words(std::string_view lowered) {
     }
     const std::size_t start = i;
     const std::uint8_t bits =
-        bytes[i] < 0x80 ? ascii.bits[bytes[i++]] : table.classes(decode_utf8(bytes, size, i));
+        bytes[i] < 0x80 ? ascii.bits[bytes[i++]] : table.classes(next_code_point(bytes, size, i));
     scan.character(bits, i - start);
   }
   return scan.finish(size);

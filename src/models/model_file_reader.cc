@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "models/model_files.h"
-#include "models/utf8.h"
+#include "common/utf8.h"
 
 namespace vesko {
 namespace {

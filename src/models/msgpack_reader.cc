@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "common/number_format.h"
-#include "models/utf8.h"
+#include "common/utf8.h"
 
 namespace vesko {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "models/utf8.h"
+#include "common/utf8.h"
 
 namespace vesko {
 namespace {

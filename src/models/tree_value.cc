@@ -5,7 +5,7 @@
 #include <string_view>
 #include <utility>
 
-#include "models/utf8.h"
+#include "common/utf8.h"
 
 namespace vesko {
 namespace {

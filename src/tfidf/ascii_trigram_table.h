@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "tfidf/vocabulary.h"
-#include "tfidf/word_chars.h"
+#include "common/utf8.h"
 
 namespace vesko {
 

@@ -4,7 +4,7 @@
 // training byte for byte. The text is read as it is: no case folding, no
 // trimming, no normalisation.
 //
-// A word is a maximal run of at least two word characters (word_chars.h), what
+// A word is a maximal run of at least two word characters (kCharWord), what
 // `\b\w{2,}\b` matches; a run of one character is no word. A pair is two
 // neighbouring words joined by exactly one space, whatever separated them in
 // the text. A trigram is three consecutive code points of the text, whatever
@@ -24,7 +24,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "tfidf/word_chars.h"
+#include "common/char_classes.h"
+#include "common/utf8.h"
 
 namespace vesko {
 
@@ -46,8 +47,7 @@ struct TokenScratch {
 // Immutable after construction; safe to share across threads.
 class Tokenizer {
  public:
-  explicit Tokenizer(TokenizerMode mode) : mode_(mode), table_(&WordCharTable::instance()) {}
-  static Tokenizer create(TokenizerMode mode) { return Tokenizer(mode); }
+  explicit Tokenizer(TokenizerMode mode) : mode_(mode), table_(&CharClassTable::instance()) {}
 
   TokenizerMode mode() const { return mode_; }
 
@@ -77,10 +77,21 @@ class Tokenizer {
                         OnTerm& on_term);
 
   TokenizerMode mode_;
-  const WordCharTable* table_;
+  const CharClassTable* table_;
 };
 
 namespace tokenizer_detail {
+
+// The ASCII word characters are [0-9A-Za-z_]; every byte from 0x80 on starts
+// or continues a character that the class table decides.
+enum class ByteClass : std::uint8_t { kOther = 0, kWord = 1, kNonAscii = 2 };
+
+inline ByteClass byte_class(unsigned char c) {
+  if (c >= 0x80) return ByteClass::kNonAscii;
+  const unsigned char folded = c | 0x20;
+  const bool word = (c >= '0' && c <= '9') || (folded >= 'a' && folded <= 'z') || c == '_';
+  return word ? ByteClass::kWord : ByteClass::kOther;
+}
 
 // Bits of 16 bytes from p: `word` for an ASCII word character ([0-9A-Za-z_],
 // the only ASCII characters in \w), `high` for a byte >= 0x80. Reads p[0, 16).
@@ -119,8 +130,11 @@ inline Bytes16 classify16(const unsigned char* p) {
 
 template <typename OnWord>
 void Tokenizer::for_each_word(std::string_view text, OnWord&& on_word) const {
+  using tokenizer_detail::ByteClass;
+  using tokenizer_detail::byte_class;
   using tokenizer_detail::classify16;
-  const WordCharTable& table = *table_;
+  const CharClassTable& table = *table_;
+  auto is_word = [&table](char32_t code_point) { return (table.classes(code_point) & kCharWord) != 0; };
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();
   for (;;) {
@@ -137,7 +151,7 @@ void Tokenizer::for_each_word(std::string_view text, OnWord&& on_word) const {
         p += std::countr_zero(stop);
       }
       if (p >= end) return;
-      const ByteClass kind = table.byte_class(*p);
+      const ByteClass kind = byte_class(*p);
       if (kind == ByteClass::kWord) break;
       if (kind == ByteClass::kOther) {
         ++p;
@@ -145,7 +159,7 @@ void Tokenizer::for_each_word(std::string_view text, OnWord&& on_word) const {
       }
       char32_t code_point;
       const std::size_t length = decode_utf8(p, end, code_point);
-      if (table.is_word(code_point)) break;
+      if (is_word(code_point)) break;
       p += length;
     }
     const unsigned char* const start = p;
@@ -160,7 +174,7 @@ void Tokenizer::for_each_word(std::string_view text, OnWord&& on_word) const {
         if (run == 16) continue;
       }
       if (p >= end) break;
-      const ByteClass kind = table.byte_class(*p);
+      const ByteClass kind = byte_class(*p);
       if (kind == ByteClass::kWord) {
         ++p;
         ++chars;
@@ -169,7 +183,7 @@ void Tokenizer::for_each_word(std::string_view text, OnWord&& on_word) const {
       if (kind == ByteClass::kOther) break;
       char32_t code_point;
       const std::size_t length = decode_utf8(p, end, code_point);
-      if (!table.is_word(code_point)) break;
+      if (!is_word(code_point)) break;
       p += length;
       ++chars;
     }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "features/char_classes.h"
+#include "common/char_classes.h"
 
 namespace vesko {
 namespace {
@@ -29,7 +29,7 @@ WordCounts reference_words(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
     const std::size_t start = i;
-    const std::uint8_t bits = table.classes(decode_utf8(bytes, text.size(), i));
+    const std::uint8_t bits = table.classes(next_code_point(bytes, text.size(), i));
     if (bits & kCharWhiteSpace) {
       flush();
     } else {

@@ -8,7 +8,7 @@
 
 #include "models/msgpack_builder.h"
 #include "models/msgpack_reader.h"
-#include "models/utf8.h"
+#include "common/utf8.h"
 
 namespace vesko {
 namespace {
@@ -52,51 +52,6 @@ TEST(QuoteString, EscapesQuotesBackslashesAndControls) {
   EXPECT_EQ(quote_string("\x01\x1b\x7f"), R"("\u{1}\u{1b}\u{7f}")");
   EXPECT_EQ(quote_string("\xc2\x85x"), R"("\u{85}x")");  // C1 control NEL
   EXPECT_EQ(quote_string("caf\xc3\xa9 'q'"), "\"caf\xc3\xa9 'q'\"");
-}
-
-TEST(Utf8, ErrorLengthsAndIndices) {
-  const struct {
-    std::string bytes;
-    std::string text;  // empty: valid
-  } cases[] = {
-      {"plain ascii text, long enough for the fast path", ""},
-      {"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", ""},
-      {"ab\x80", "invalid utf-8 sequence of 1 bytes from index 2"},
-      {"\xc0\x80", "invalid utf-8 sequence of 1 bytes from index 0"},
-      {"\xf5\x80\x80\x80", "invalid utf-8 sequence of 1 bytes from index 0"},
-      {"\xc3(", "invalid utf-8 sequence of 1 bytes from index 0"},
-      {"\xe0\x80\x80", "invalid utf-8 sequence of 1 bytes from index 0"},  // overlong
-      {"\xed\xa0\x80", "invalid utf-8 sequence of 1 bytes from index 0"},  // surrogate
-      {"\xf0\x80\x80\x80", "invalid utf-8 sequence of 1 bytes from index 0"},
-      {"\xf4\x90\x80\x80", "invalid utf-8 sequence of 1 bytes from index 0"},  // > U+10FFFF
-      {"x\xe2\x82(", "invalid utf-8 sequence of 2 bytes from index 1"},
-      {"\xf0\x9f\x98(", "invalid utf-8 sequence of 3 bytes from index 0"},
-      {"abc\xe2\x82", "incomplete utf-8 byte sequence from index 3"},
-      {"\xf0", "incomplete utf-8 byte sequence from index 0"},
-      {"\xf0\x9f\x98", "incomplete utf-8 byte sequence from index 0"},
-  };
-  for (const auto& c : cases) {
-    auto error = find_utf8_error(c.bytes);
-    if (c.text.empty()) {
-      EXPECT_FALSE(error.has_value()) << c.bytes;
-    } else {
-      ASSERT_TRUE(error.has_value()) << c.text;
-      EXPECT_EQ(describe_utf8_error(*error), c.text);
-    }
-  }
-}
-
-TEST(Utf8, LossyReplacesEachMaximalInvalidSubpart) {
-  const std::string r = "\xef\xbf\xbd";
-  EXPECT_EQ(utf8_lossy("ok"), "ok");
-  EXPECT_EQ(utf8_lossy("a\xff"
-                       "b"),
-            "a" + r + "b");
-  EXPECT_EQ(utf8_lossy("\xe2\x82"
-                       "x"),
-            r + "x");                                // one for the 2-byte prefix
-  EXPECT_EQ(utf8_lossy("\xed\xa0\x80"), r + r + r);  // surrogate: three subparts
-  EXPECT_EQ(utf8_lossy("x\xf0\x9f\x98"), "x" + r);   // incomplete tail: one
 }
 
 TEST(Reader, TruncationTexts) {

@@ -128,7 +128,7 @@ TEST(TokenizerTest, TermCountsFollowWordsAndCodePoints) {
 // Words the plain way: one code point at a time through the word-character
 // table, with no byte-class shortcut and no 16-byte stepping.
 Terms words_one_by_one(std::string_view text) {
-  const WordCharTable& table = WordCharTable::instance();
+  const CharClassTable& table = CharClassTable::instance();
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();
   Terms words;
@@ -141,7 +141,7 @@ Terms words_one_by_one(std::string_view text) {
   while (p < end) {
     char32_t code_point;
     const std::size_t length = decode_utf8(p, end, code_point);
-    if (table.is_word(code_point)) {
+    if (table.classes(code_point) & kCharWord) {
       if (chars++ == 0) start = p;
     } else {
       close(p);
