@@ -15,7 +15,7 @@
 #include "models/packed_forest.h"
 #include "models/svm.h"
 #include "models/xgboost.h"
-#include "tfidf/csr_matrix.h"
+#include "common/csr_matrix.h"
 
 namespace vesko {
 namespace {

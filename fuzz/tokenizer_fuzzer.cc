@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "common/thread_pool.h"
-#include "tfidf/csr_matrix.h"
+#include "common/csr_matrix.h"
 #include "tfidf/tfidf_model.h"
 #include "tfidf/tokenizer.h"
 #include "tfidf/vectorizer.h"

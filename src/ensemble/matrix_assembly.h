@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "tfidf/csr_matrix.h"
+#include "common/csr_matrix.h"
 
 namespace vesko {
 

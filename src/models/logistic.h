@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "models/probability_pair.h"
-#include "tfidf/csr_matrix.h"
+#include "common/csr_matrix.h"
 
 namespace vesko {
 

@@ -12,7 +12,7 @@
 
 #include "common/fatal_error.h"
 #include "models/probability_pair.h"
-#include "tfidf/csr_matrix.h"
+#include "common/csr_matrix.h"
 
 namespace vesko {
 

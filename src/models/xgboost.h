@@ -13,7 +13,7 @@
 
 #include "models/probability_pair.h"
 #include "models/tree_node.h"
-#include "tfidf/csr_matrix.h"
+#include "common/csr_matrix.h"
 
 namespace vesko {
 

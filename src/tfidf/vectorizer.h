@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "tfidf/ascii_trigram_table.h"
-#include "tfidf/csr_matrix.h"
+#include "common/csr_matrix.h"
 #include "tfidf/term_index.h"
 #include "tfidf/tfidf_model.h"
 #include "tfidf/tokenizer.h"

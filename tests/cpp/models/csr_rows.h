@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "tfidf/csr_matrix.h"
+#include "common/csr_matrix.h"
 
 namespace vesko::testing_rows {
 

@@ -4,8 +4,8 @@
 // ending at the number of stored entries; every column index is below cols;
 // within a row the columns strictly ascend; stored values are kept whatever
 // they are (0.0 and NaN included). Immutable once built.
-#ifndef VESKO_TFIDF_CSR_MATRIX_H_
-#define VESKO_TFIDF_CSR_MATRIX_H_
+#ifndef VESKO_COMMON_CSR_MATRIX_H_
+#define VESKO_COMMON_CSR_MATRIX_H_
 
 #include <cstddef>
 #include <span>
@@ -68,4 +68,4 @@ class CsrMatrix {
 
 }  // namespace vesko
 
-#endif  // VESKO_TFIDF_CSR_MATRIX_H_
+#endif  // VESKO_COMMON_CSR_MATRIX_H_

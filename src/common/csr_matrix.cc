@@ -1,4 +1,4 @@
-#include "tfidf/csr_matrix.h"
+#include "common/csr_matrix.h"
 
 #include <algorithm>
 #include <numeric>
