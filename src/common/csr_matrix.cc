@@ -12,13 +12,15 @@ CsrMatrix CsrMatrix::from_triplets(std::size_t rows, std::size_t cols,
                                    const std::vector<std::size_t>& col_indices,
                                    const std::vector<double>& values) {
   if (col_indices.size() != row_indices.size() || values.size() != row_indices.size()) {
-    throw FatalError("all inputs should have the same length");
+    throw FatalError(FatalError::Kind::kLengthMismatch, "all inputs should have the same length");
   }
   for (std::size_t r : row_indices) {
-    if (r >= rows) throw FatalError("row indices should be within shape");
+    if (r >= rows) {
+      throw FatalError(FatalError::Kind::kOutsideShape, "row indices should be within shape");
+    }
   }
   for (std::size_t c : col_indices) {
-    if (c >= cols) throw FatalError("col indices should be within shape");
+    if (c >= cols) throw_column_outside_shape();
   }
 
   // Counting sort by row, then each row by column; equal positions merge.

@@ -11,7 +11,7 @@ CsrMatrix combine_features(const CsrMatrix& tfidf,
   const std::size_t k = custom_rows.empty() ? 0 : custom_rows[0].size();
   if (custom_rows.size() < rows) throw_index_out_of_bounds(custom_rows.size(), custom_rows.size());
   for (std::size_t r = 0; r < rows; ++r) {
-    if (custom_rows[r].size() > k) throw FatalError("col indices should be within shape");
+    if (custom_rows[r].size() > k) throw_column_outside_shape();
   }
 
   std::size_t total = tfidf.nnz();
@@ -49,7 +49,7 @@ CsrMatrix dense_rows_to_csr(std::span<const std::vector<double>> rows) {
     const std::vector<double>& row = rows[i];
     for (std::size_t j = 0; j < row.size(); ++j) {
       if (row[j] != 0.0) {
-        if (j >= cols) throw FatalError("col indices should be within shape");
+        if (j >= cols) throw_column_outside_shape();
         indices.push_back(j);
         data.push_back(row[j]);
       }

@@ -125,7 +125,7 @@ bool is_shape_failure(const std::exception_ptr& failure) {
   try {
     std::rethrow_exception(failure);
   } catch (const FatalError& error) {
-    return std::string_view(error.what()) == "col indices should be within shape";
+    return error.kind() == FatalError::Kind::kOutsideShape;
   } catch (...) {
     return false;
   }

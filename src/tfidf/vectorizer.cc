@@ -355,7 +355,7 @@ CsrMatrix TfidfVectorizer::transform(std::span<const std::string> texts) const {
     if (row.idf_failure) throw_index_out_of_bounds(idf_.size(), row.idf_column);
   }
   for (const Row& row : rows) {
-    if (row.shape_failure) throw FatalError("col indices should be within shape");
+    if (row.shape_failure) throw_column_outside_shape();
   }
 
   std::vector<std::size_t> indptr(num_rows + 1);
