@@ -1,39 +1,25 @@
 // The model-file readers: one procedure, read_model_file, behind every
 // load_* function. The file is read whole into memory with as few system
 // calls as the platform allows, then decoded from that copy while it is still
-// open, and closed on every way out.
+// open, and closed on every way out. Nothing but a regular file is read, so
+// no model path can make a load wait forever or read without end.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "models/file_bytes.h"
 #include "models/model_files.h"
 #include "common/utf8.h"
 
 namespace vesko {
 namespace {
-
-// strerror_r comes in two flavours: the XSI one returns an int and fills the
-// buffer, the GNU one (what g++ on glibc gets) returns the text, which need
-// not be in the buffer. Overloads pick the right reading at compile time.
-[[maybe_unused]] const char* strerror_text(char* result, const char*) { return result; }
-[[maybe_unused]] const char* strerror_text(int result, const char* buffer) {
-  return result == 0 ? buffer : "Unknown error";
-}
-
-std::string os_error_text(int code) {
-  char buffer[256];
-  buffer[0] = '\0';
-  const char* text = strerror_text(strerror_r(code, buffer, sizeof buffer), buffer);
-  return std::string(text) + " (os error " + std::to_string(code) + ")";
-}
 
 // Owns the descriptor; a failed close is ignored, as nothing was written.
 class FileDescriptor {
@@ -48,75 +34,19 @@ class FileDescriptor {
   int fd_;
 };
 
-// A growable byte buffer without the zero-filling of std::vector::resize,
-// which would touch every byte of a large file once more for nothing.
-class ByteBuffer {
- public:
-  ByteBuffer() = default;
-  ByteBuffer(const ByteBuffer&) = delete;
-  ByteBuffer& operator=(const ByteBuffer&) = delete;
-  ~ByteBuffer() { std::free(data_); }
-
-  bool reserve(std::size_t capacity) {
-    if (capacity <= capacity_) return true;
-    void* grown = std::realloc(data_, capacity);
-    if (grown == nullptr) return false;
-    data_ = static_cast<std::uint8_t*>(grown);
-    capacity_ = capacity;
-    return true;
-  }
-  std::uint8_t* tail() { return data_ + size_; }
-  std::size_t spare() const { return capacity_ - size_; }
-  void grow_size(std::size_t n) { size_ += n; }
-  std::size_t capacity() const { return capacity_; }
-  std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
-
- private:
-  std::uint8_t* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
-};
-
-ssize_t read_retrying(int fd, void* buffer, std::size_t count) {
-  ssize_t n;
-  do {
-    n = ::read(fd, buffer, count);
-  } while (n < 0 && errno == EINTR);
-  return n;
-}
-
-// Reads from the current position to the end of the file. The buffer is
-// reserved from the file size first so that an ordinary file needs no
-// regrowth; the final zero-length read goes to a small probe buffer so that
-// an exactly sized buffer is not grown just to learn that the file ended.
-// Returns the error text, empty on success.
-std::string read_to_end(int fd, ByteBuffer& buffer) {
+// Reads the whole of the file open on `fd`. Only a regular file has an end
+// that a read is sure to reach: a FIFO without a writer waits forever and a
+// device such as /dev/zero never ends, so anything else is refused before its
+// first read. A directory keeps the error that reading it gives. Returns the
+// error text, empty on success.
+std::string read_regular_file(int fd, FileBytes& bytes) {
   struct stat status;
-  const off_t position = ::lseek(fd, 0, SEEK_CUR);
-  if (::fstat(fd, &status) == 0 && position >= 0 && status.st_size >= position) {
-    const auto wanted = static_cast<std::uint64_t>(status.st_size - position);
-    if (wanted > SIZE_MAX / 2 || !buffer.reserve(static_cast<std::size_t>(wanted))) {
-      return "out of memory";
-    }
-  }
-  while (true) {
-    if (buffer.spare() == 0) {
-      std::uint8_t probe[32];
-      const ssize_t n = read_retrying(fd, probe, sizeof probe);
-      if (n < 0) return os_error_text(errno);
-      if (n == 0) return {};
-      std::size_t capacity = buffer.capacity() * 2;
-      if (capacity < 8192) capacity = 8192;
-      if (!buffer.reserve(capacity)) return "out of memory";
-      std::memcpy(buffer.tail(), probe, static_cast<std::size_t>(n));
-      buffer.grow_size(static_cast<std::size_t>(n));
-      continue;
-    }
-    const ssize_t n = read_retrying(fd, buffer.tail(), buffer.spare());
-    if (n < 0) return os_error_text(errno);
-    if (n == 0) return {};
-    buffer.grow_size(static_cast<std::size_t>(n));
-  }
+  if (::fstat(fd, &status) != 0) return os_error_text(errno);
+  if (S_ISDIR(status.st_mode)) return os_error_text(EISDIR);
+  if (!S_ISREG(status.st_mode)) return "not a regular file";
+  // The open did not wait for a writer; reads of the file itself may wait.
+  ::fcntl(fd, F_SETFL, 0);
+  return read_file_bytes(fd, static_cast<std::uint64_t>(status.st_size), bytes);
 }
 
 template <typename Record>
@@ -131,17 +61,17 @@ Expected<Record> read_model_file(const std::string& path, Decoder<Record> decode
     return Failure{"Failed to open " + utf8_lossy(path) +
                    ": file name contained an unexpected NUL byte"};
   }
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+  // Non-blocking, so that opening a FIFO does not wait for a writer before the
+  // file's kind can be checked; no controlling terminal from a tty either.
+  const int fd = retry_once_if_interrupted(
+      [&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY); });
   if (fd < 0) {
     const int code = errno;
     return Failure{"Failed to open " + utf8_lossy(path) + ": " + os_error_text(code)};
   }
   FileDescriptor file(fd);
-  ByteBuffer buffer;
-  std::string read_error = read_to_end(file.get(), buffer);
+  FileBytes buffer;
+  std::string read_error = read_regular_file(file.get(), buffer);
   if (!read_error.empty()) {
     return Failure{"Failed to read " + utf8_lossy(path) + ": " + read_error};
   }

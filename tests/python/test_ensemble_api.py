@@ -193,6 +193,51 @@ def test_load_failure_texts(tmp_path, model_dir):
     )
 
 
+def _fifo(path):
+    os.mkfifo(path)
+
+
+def _link_to_dev_zero(path):
+    path.symlink_to("/dev/zero")
+
+
+@pytest.mark.parametrize("make", [_fifo, _link_to_dev_zero], ids=["fifo", "dev_zero"])
+def test_model_file_that_is_no_regular_file_is_refused_at_once(tmp_path, make):
+    # A FIFO used to block load forever, past Ctrl-C; /dev/zero was read until
+    # memory ran out. The child is bounded in time and address space.
+    d = tiny_models.write(tmp_path / "m")
+    target = d / "model1_tfidf.msgpack"
+    target.unlink()
+    make(target)
+    code = """
+        import resource, sys, time
+        import vesko
+        # 1 GiB above what the interpreter (and any sanitizer) already holds.
+        with open("/proc/self/statm") as statm:
+            held = int(statm.read().split()[0]) * resource.getpagesize()
+        resource.setrlimit(resource.RLIMIT_AS, (held + (1 << 30),) * 2)
+        start = time.monotonic()
+        try:
+            vesko.RustEnsemble.load(sys.argv[1])
+        except RuntimeError as error:
+            print(error)
+        print(round(time.monotonic() - start))
+    """
+    result = subprocess.run([sys.executable, "-c", textwrap.dedent(code), str(d)],
+                            capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr[-4000:]
+    assert result.stdout.splitlines() == [f"Failed to read {target}: not a regular file", "0"]
+
+
+def test_model_file_that_is_a_directory_keeps_its_read_error(tmp_path):
+    d = tiny_models.write(tmp_path / "m")
+    (d / "model2.msgpack").unlink()
+    (d / "model2.msgpack").mkdir()
+    with pytest.raises(RuntimeError) as info:
+        RustEnsemble.load(str(d))
+    assert str(info.value) == f"Failed to read {d}/model2.msgpack: Is a directory (os error 21)"
+
+
 def test_tree_failure_has_no_path(tmp_path):
     bad = tiny_models.records()["model4.msgpack"]
     bad["trees"] = [{"nodeid": 0, "leaf": 1.0}, {"leaf": 2.0}]
