@@ -6,6 +6,7 @@
 #ifndef VESKO_ENSEMBLE_RUST_ENSEMBLE_H_
 #define VESKO_ENSEMBLE_RUST_ENSEMBLE_H_
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,7 @@
 #include "models/naive_bayes.h"
 #include "models/svm.h"
 #include "models/xgboost.h"
+#include "tfidf/tfidf_model.h"
 #include "tfidf/vectorizer.h"
 
 namespace vesko {
@@ -39,6 +41,22 @@ struct RustEnsemble {
 // The path of one model file: the directory, "/" unless the directory is empty
 // or already ends in "/", then the file name. Nothing else is normalised.
 std::string model_file_path(std::string_view model_dir, std::string_view file_name);
+
+// The nine records of a model directory as decoded, trees still generic values.
+struct ModelRecords {
+  std::array<TfidfModel, 4> tfidf;  // model1_tfidf to model4_tfidf
+  NaiveBayesModel model1;
+  LogisticRegressionModel model2;
+  LinearSVMModel model3;
+  XGBoostModelFile model4;
+  LogisticRegressionModel meta_classifier;
+};
+
+// Builds the ensemble from decoded records: the scalers, the vectorizers
+// (words, word pairs, character trigrams, words and word pairs), the trees.
+// Fails only with the message of the first tree that cannot be converted.
+// Compares no record with another.
+Expected<RustEnsemble> assemble_ensemble(ModelRecords records);
 
 // Reads the nine model files of `model_dir`, one at a time in a fixed order,
 // and builds the ensemble. The first file that cannot be opened, read or

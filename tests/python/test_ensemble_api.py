@@ -224,7 +224,7 @@ def test_model_file_that_is_no_regular_file_is_refused_at_once(tmp_path, make):
         print(round(time.monotonic() - start))
     """
     result = subprocess.run([sys.executable, "-c", textwrap.dedent(code), str(d)],
-                            capture_output=True, text=True, timeout=60)
+                            capture_output=True, text=True, timeout=30)
     assert result.returncode == 0, result.stderr[-4000:]
     assert result.stdout.splitlines() == [f"Failed to read {target}: not a regular file", "0"]
 

@@ -35,7 +35,8 @@ ScriptedFile* file = nullptr;
 
 ssize_t scripted_read(int, void* buffer, std::size_t count) {
   const int k = file->reads++;
-  if (auto change = file->contents_before_read.find(k); change != file->contents_before_read.end()) {
+  if (auto change = file->contents_before_read.find(k);
+      change != file->contents_before_read.end()) {
     file->contents = change->second;
   }
   if (auto error = file->error_of_read.find(k); error != file->error_of_read.end()) {

@@ -199,7 +199,8 @@ TEST_F(ModelFileTest, OnlyRegularFilesAreRead) {
   // A directory, directly or through a link, keeps its read error.
   const std::string dir_link = dir_ + "/model3_tfidf.msgpack";
   ASSERT_EQ(symlink(dir_.c_str(), dir_link.c_str()), 0);
-  EXPECT_EQ(tfidf_load_error(dir_link), "Failed to read " + dir_link + ": Is a directory (os error 21)");
+  EXPECT_EQ(tfidf_load_error(dir_link),
+            "Failed to read " + dir_link + ": Is a directory (os error 21)");
 
   // A link to a regular file is read through.
   const std::string record = write("real.msgpack", svm_record().as_string());
