@@ -27,7 +27,11 @@ Expected<LogisticRegressionModel> decode_logistic_regression_model(
 Expected<LinearSVMModel> decode_linear_svm_model(std::span<const std::uint8_t> bytes);
 Expected<XGBoostModelFile> decode_xgboost_model(std::span<const std::uint8_t> bytes);
 
-// Readers over a path (bytes, as given; need not be valid UTF-8).
+// Readers over a path (bytes, as given; need not be valid UTF-8). Symbolic
+// links are followed; what they lead to must be a regular file: a directory
+// fails as reading it does ("Is a directory (os error 21)"), anything else (a
+// FIFO, a device) with "Failed to read <path>: not a regular file", before
+// any read that could wait or never end.
 Expected<TfidfModel> load_tfidf_model(const std::string& path);
 Expected<NaiveBayesModel> load_naive_bayes_model(const std::string& path);
 Expected<LogisticRegressionModel> load_logistic_regression_model(const std::string& path);
