@@ -44,8 +44,10 @@ namespace {
 using testing::Pack;
 
 constexpr std::size_t kFeatures = 29;
-// Two levels of shared children per node at most, and few levels: a tree
-// whose split nodes name one child three times costs 3^depth on some walks.
+// Trees stay shallow: where split nodes name one child for two or three
+// branches, level after level, the forest is still checked in time that
+// grows exponentially with the depth of such a chain, a known fault; the
+// 30 s smoke run must not stumble on it. Raise the cap once it is fixed.
 constexpr int kMaxTreeDepth = 5;
 
 // Words the vocabularies and the e-mails share, so that e-mails hit columns.
