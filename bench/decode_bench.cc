@@ -1,6 +1,11 @@
 // Decoding speed of the largest model files: a TfidfModel of about 20 MB
 // (a million-term vocabulary and its idf column), decoded from memory as
 // load does after reading the file. Reported as bytes per second.
+//
+// Loading a vectorizer, as load does from the file's bytes (decode, then the
+// vectorizer with its lookup tables): the four demo files, and a vocabulary
+// of 100,000 terms chosen to collide under a fixed multiplicative hash against
+// an ordinary one of the same shape.
 #include <benchmark/benchmark.h>
 
 #include <bit>
@@ -10,7 +15,10 @@
 #include <utility>
 #include <vector>
 
+#include "../tests/cpp/tfidf/colliding_terms.h"
+#include "demo_models.h"
 #include "models/model_files.h"
+#include "tfidf/vectorizer.h"
 
 namespace {
 
@@ -61,14 +69,15 @@ std::string term(std::uint32_t i) {
   return t;
 }
 
-std::vector<std::uint8_t> make_tfidf_file(std::uint32_t terms) {
+template <typename TermOf>
+std::vector<std::uint8_t> make_tfidf_file(std::uint32_t terms, TermOf&& term_of) {
   Writer w;
   w.byte(0x84);  // map of 4 fields
   w.str("vocabulary");
   w.byte(0xdf);
   w.be(terms, 4);
   for (std::uint32_t i = 0; i < terms; ++i) {
-    w.str(term(i));
+    w.str(term_of(i));
     w.uint(i);
   }
   w.str("idf");
@@ -87,7 +96,7 @@ std::vector<std::uint8_t> make_tfidf_file(std::uint32_t terms) {
 
 void BM_DecodeTfidfModel(benchmark::State& state) {
   const std::vector<std::uint8_t> file =
-      make_tfidf_file(static_cast<std::uint32_t>(state.range(0)));
+      make_tfidf_file(static_cast<std::uint32_t>(state.range(0)), term);
   for (auto _ : state) {
     auto model = vesko::decode_tfidf_model(std::span<const std::uint8_t>(file));
     if (!model) state.SkipWithError(model.error().c_str());
@@ -102,6 +111,53 @@ void BM_DecodeTfidfModel(benchmark::State& state) {
   state.counters["file_MB"] = static_cast<double>(file.size()) / 1e6;
 }
 BENCHMARK(BM_DecodeTfidfModel)->Arg(1 << 20)->Arg(50000)->Unit(benchmark::kMillisecond);
+
+// Decode and build, then free untimed.
+void load_vectorizer(benchmark::State& state, const std::vector<std::uint8_t>& file,
+                     vesko::TokenizerMode mode) {
+  for (auto _ : state) {
+    auto model = vesko::decode_tfidf_model(std::span<const std::uint8_t>(file));
+    if (!model) {
+      state.SkipWithError(model.error().c_str());
+      return;
+    }
+    auto vectorizer = vesko::TfidfVectorizer::from_model(std::move(model).value(), mode);
+    benchmark::DoNotOptimize(vectorizer);
+    state.PauseTiming();
+    { auto freed = std::move(vectorizer); }
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(file.size()));
+}
+
+// Argument: the demo file's number, 1 to 4; its mode is the loader's.
+void BM_LoadDemoTfidf(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const std::vector<std::uint8_t> file = vesko::bench::read_bytes(vesko::bench::demo_tfidf_path(n));
+  if (file.empty()) {
+    state.SkipWithError("demo model not found");
+    return;
+  }
+  load_vectorizer(state, file, static_cast<vesko::TokenizerMode>(n - 1));
+}
+BENCHMARK(BM_LoadDemoTfidf)->DenseRange(1, 4)->ArgName("file")->Unit(benchmark::kMicrosecond);
+
+// Argument: 1 for the colliding terms, 0 for ordinary ones; the words model.
+void BM_LoadCollidingTfidf(benchmark::State& state) {
+  constexpr std::size_t kTerms = 100000;
+  const auto fixed = vesko::testing_support::fixed_multiplicative_hash;
+  const std::vector<std::string> terms =
+      state.range(0) != 0
+          ? vesko::testing_support::colliding_terms(kTerms, fixed)
+          : vesko::testing_support::colliding_terms(
+                kTerms, [](std::string_view) { return std::uint64_t{0}; });
+  const std::vector<std::uint8_t> file =
+      make_tfidf_file(kTerms, [&](std::uint32_t i) { return terms[i]; });
+  load_vectorizer(state, file, vesko::TokenizerMode::WordUnigrams);
+}
+BENCHMARK(BM_LoadCollidingTfidf)->Arg(0)->Arg(1)->ArgName("colliding")->Unit(
+    benchmark::kMillisecond);
 
 }  // namespace
 
