@@ -1,5 +1,9 @@
 #include "tfidf/term_index.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+
 namespace vesko {
 namespace {
 
@@ -11,9 +15,73 @@ int table_bits(std::size_t count) {
   return bits;
 }
 
+// Keys tried before the tables are kept whatever their longest run.
+constexpr int kAttempts = 4;
+
+// Which slots of a table are occupied, one bit each: filled while inserting
+// and read for the longest run at the end, 64 slots a word, where the slots
+// themselves would be megabytes to scan.
+class Occupancy {
+ public:
+  explicit Occupancy(std::size_t slots) : size_(slots), words_((slots + 63) / 64, 0) {}
+
+  void set(std::size_t slot) { words_[slot >> 6] |= std::uint64_t{1} << (slot & 63); }
+
+  // The longest run of occupied slots, the table taken as a ring, plus the
+  // empty slot that ends it: the most slots a lookup reads. The table must
+  // have an empty slot.
+  std::size_t longest_probe() const {
+    if (size_ < 64) {  // one partial word: slot by slot
+      const std::uint64_t word = words_[0];
+      std::size_t start = 0;
+      while ((word >> start) & 1) ++start;
+      std::size_t longest = 0;
+      std::size_t run = 0;
+      for (std::size_t k = 1; k <= size_; ++k) {
+        run = ((word >> ((start + k) % size_)) & 1) != 0 ? run + 1 : 0;
+        longest = std::max(longest, run);
+      }
+      return longest + 1;
+    }
+    const std::size_t n = words_.size();
+    std::size_t start = 0;
+    while (words_[start] == ~std::uint64_t{0}) ++start;
+    // `run`: the occupied slots that end at the top of the word before.
+    std::size_t run = static_cast<std::size_t>(std::countl_one(words_[start]));
+    std::size_t longest = run;
+    for (std::size_t k = 1; k <= n; ++k) {
+      std::uint64_t word = words_[(start + k) % n];
+      if (word == ~std::uint64_t{0}) {
+        run += 64;
+        continue;
+      }
+      run += static_cast<std::size_t>(std::countr_one(word));
+      longest = std::max(longest, run);
+      run = static_cast<std::size_t>(std::countl_one(word));
+      // Runs inside the word: each step shortens every run by one.
+      std::size_t inside = 0;
+      for (; word != 0; word &= word >> 1) ++inside;
+      longest = std::max(longest, inside);
+    }
+    return longest + 1;
+  }
+
+ private:
+  std::size_t size_;
+  std::vector<std::uint64_t> words_;
+};
+
 }  // namespace
 
-TermIndex::TermIndex(const Vocabulary& vocabulary) {
+TermIndex::TermIndex(const Vocabulary& vocabulary, const HashKey& key) {
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const bool last = attempt + 1 == kAttempts;
+    if (build(vocabulary, attempt == 0 ? key : derive_hash_key(key, attempt), !last)) return;
+  }
+}
+
+bool TermIndex::build(const Vocabulary& vocabulary, const HashKey& key, bool give_up) {
+  key_ = key;
   std::size_t short_terms = 0;
   std::size_t long_terms = 0;
   for (const auto& entry : vocabulary) {
@@ -31,27 +99,51 @@ TermIndex::TermIndex(const Vocabulary& vocabulary) {
   int filter_bits = 6;
   while ((std::size_t{1} << filter_bits) < 32 * vocabulary.size()) ++filter_bits;
   filter_.assign((std::size_t{1} << filter_bits) / 64, 0);
-  filter_shift_ = 64 - filter_bits;
+  filter_mask_ = (std::uint64_t{1} << filter_bits) - 1;
+  const auto filter_set = [this](std::uint64_t hash) {
+    const std::uint64_t bit = hash & filter_mask_;
+    filter_[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+  };
 
+  // A displacement beyond the bound already means a run beyond it, so a bad
+  // key is given up after at most bound slots per term, never a quadratic
+  // build.
+  const std::size_t short_bound = max_probe_bound(short_bits);
+  const std::size_t long_bound = max_probe_bound(long_bits);
+  Occupancy short_occupied(short_slots_.size());
+  Occupancy long_occupied(long_slots_.size());
   // Vocabulary keys are distinct, and packing is one-to-one for each length,
   // so no key is inserted twice.
   for (const auto& [term, column] : vocabulary) {
     if (!packable(term)) {
-      filter_set(mix(unpacked_key(term)));
+      filter_set(hash_unpacked(term));
       continue;
     }
-    const Key key = pack(term);
-    filter_set(mix(key));
-    if (key.high == 0) {
-      std::size_t i = short_slot_of(key.low);
-      while (short_slots_[i].key != 0) i = (i + 1) & short_mask_;
-      short_slots_[i] = ShortSlot{key.low, column};
+    const Key packed = pack(term);
+    const std::uint64_t hashed = hash(packed);
+    filter_set(hashed);
+    std::size_t probes = 1;
+    if (packed.high == 0) {
+      std::size_t i = hashed >> short_shift_;
+      for (; short_slots_[i].key != 0; i = (i + 1) & short_mask_) ++probes;
+      if (give_up && probes > short_bound) return false;
+      short_slots_[i] = ShortSlot{packed.low, column};
+      short_occupied.set(i);
     } else {
-      std::size_t i = long_slot_of(key);
-      while (long_slots_[i].high != 0) i = (i + 1) & long_mask_;
-      long_slots_[i] = LongSlot{key.low, key.high, column};
+      std::size_t i = hashed >> long_shift_;
+      for (; long_slots_[i].high != 0; i = (i + 1) & long_mask_) ++probes;
+      if (give_up && probes > long_bound) return false;
+      long_slots_[i] = LongSlot{packed.low, packed.high, column};
+      long_occupied.set(i);
     }
   }
+
+  // Terms that each sit in or near their own slot may still form one long
+  // run, which a miss starting in it walks to the end.
+  const std::size_t short_longest = short_occupied.longest_probe();
+  const std::size_t long_longest = long_occupied.longest_probe();
+  max_probe_length_ = std::max(short_longest, long_longest);
+  return !give_up || (short_longest <= short_bound && long_longest <= long_bound);
 }
 
 }  // namespace vesko

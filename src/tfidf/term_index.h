@@ -4,7 +4,7 @@
 // its time hashing, chasing a 40-byte slot and comparing bytes. Terms of 1 to
 // 15 bytes are therefore also kept in two compact tables keyed by their bytes
 // packed into one or two integers (the length in the top byte), so a lookup
-// is a multiply, one small slot and an integer compare. Longer terms, and the
+// is one hash, one small slot and an integer compare. Longer terms, and the
 // empty one, are looked up in the vocabulary itself. Every path gives the
 // same column for the same bytes.
 //
@@ -13,6 +13,13 @@
 // vocabulary term, 32 bits per term (32 KiB for 8,000 terms), turns nearly
 // all misses away with one load from L1 or L2; only the few that pass it
 // (about 3 % of misses) and the hits probe.
+//
+// Both the vocabulary and the texts come from outside, so the slots and the
+// filter are placed by a keyed hash (common/keyed_hash.h): one hash per term
+// gives its slot (top bits) and its filter bit (bottom bits). Should a key
+// still leave a long run of occupied slots, the tables are built again with
+// another key derived from it, so that no lookup reads more than a few dozen
+// slots, whatever the terms (see max_probe_bound()).
 #ifndef VESKO_TFIDF_TERM_INDEX_H_
 #define VESKO_TFIDF_TERM_INDEX_H_
 
@@ -23,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/keyed_hash.h"
 #include "tfidf/vocabulary.h"
 
 namespace vesko {
@@ -38,13 +46,17 @@ class TermIndex {
     std::uint64_t high;
   };
 
-  // Indexes the terms of 1 to 15 bytes of `vocabulary`. The same vocabulary
+  // Indexes the terms of 1 to 15 bytes of `vocabulary`, placed by a hash with
+  // `key` (tests choose it; lookups never depend on it). The same vocabulary
   // must be passed to every find(); it may be moved (not changed) in between.
-  explicit TermIndex(const Vocabulary& vocabulary);
+  explicit TermIndex(const Vocabulary& vocabulary, const HashKey& key = process_hash_key());
 
   // Stores the column of `term` and returns true when the vocabulary holds it.
   bool find(const Vocabulary& vocabulary, std::string_view term, std::uint64_t& column) const {
-    if (packable(term)) return find_packed(pack(term), column);
+    if (packable(term)) {
+      const Key key = pack(term);
+      return find_packed(key, hash(key), column);
+    }
     return find_unpacked(vocabulary, term, column);
   }
 
@@ -68,26 +80,44 @@ class TermIndex {
     return Key{first, rest | length};
   }
 
-  // False only when the vocabulary does not hold the term of `key`.
-  bool may_hold(const Key& key) const { return filter_test(mix(key)); }
-
-  // False only when the vocabulary does not hold `term`, which must not be
-  // packable (the empty term or one of 16 bytes or more).
-  bool may_hold_unpacked(std::string_view term) const {
-    return filter_test(mix(unpacked_key(term)));
+  // The hash of a packed term, with this index's key: the one value that
+  // may_hold(), prefetch() and find_packed() take with the key.
+  std::uint64_t hash(const Key& key) const { return hash(key_, key); }
+  static std::uint64_t hash(const HashKey& hash_key, const Key& key) {
+    return keyed_mix(hash_key, key.low, key.high);
   }
 
-  void prefetch(const Key& key) const {
+  // The filter's stand-in hash of a term that is not packable (the empty term
+  // or one of 16 bytes or more): of its first and last 8 bytes and its length
+  // only. Distinct terms may share one, which only lets a miss through to the
+  // vocabulary, whose own hash is keyed too.
+  std::uint64_t hash_unpacked(std::string_view term) const {
+    const std::size_t n = term.size();
+    if (n < 8) return keyed_mix(key_, 0, 0, n);
+    std::uint64_t first, last;
+    std::memcpy(&first, term.data(), 8);
+    std::memcpy(&last, term.data() + n - 8, 8);
+    return keyed_mix(key_, first, last, n);
+  }
+
+  // False only when the vocabulary does not hold the term of `hash`.
+  bool may_hold(std::uint64_t hash) const {
+    const std::uint64_t bit = hash & filter_mask_;
+    return ((filter_[bit >> 6] >> (bit & 63)) & 1) != 0;
+  }
+
+  void prefetch(const Key& key, std::uint64_t hash) const {
     if (key.high == 0) {
-      __builtin_prefetch(&short_slots_[short_slot_of(key.low)]);
+      __builtin_prefetch(&short_slots_[hash >> short_shift_]);
     } else {
-      __builtin_prefetch(&long_slots_[long_slot_of(key)]);
+      __builtin_prefetch(&long_slots_[hash >> long_shift_]);
     }
   }
 
-  bool find_packed(const Key& key, std::uint64_t& column) const {
+  // `hash` must be hash(key).
+  bool find_packed(const Key& key, std::uint64_t hash, std::uint64_t& column) const {
     if (key.high == 0) {
-      for (std::size_t i = short_slot_of(key.low);; i = (i + 1) & short_mask_) {
+      for (std::size_t i = hash >> short_shift_;; i = (i + 1) & short_mask_) {
         const ShortSlot& slot = short_slots_[i];
         if (slot.key == key.low) {
           column = slot.column;
@@ -96,7 +126,7 @@ class TermIndex {
         if (slot.key == 0) return false;
       }
     }
-    for (std::size_t i = long_slot_of(key);; i = (i + 1) & long_mask_) {
+    for (std::size_t i = hash >> long_shift_;; i = (i + 1) & long_mask_) {
       const LongSlot& slot = long_slots_[i];
       if (slot.high == key.high && slot.low == key.low) {
         column = slot.column;
@@ -114,32 +144,24 @@ class TermIndex {
     return true;
   }
 
+  // The most slots any lookup reads in the packed tables: the longest run of
+  // occupied slots and the empty slot that ends it. At most max_probe_bound()
+  // unless every key tried left a longer run.
+  std::size_t max_probe_length() const { return max_probe_length_; }
+
+  // The longest probe accepted for a table of 2^bits slots. With a random
+  // hash and tables at most half full, the longest run is rarely above
+  // 3 * bits slots (about 52 for 2^22 slots), and one beyond 4 * bits + 64
+  // comes far less often than once in a million builds, which then only
+  // start over.
+  static std::size_t max_probe_bound(int bits) { return 4 * static_cast<std::size_t>(bits) + 64; }
+
  private:
   static constexpr std::size_t kMaxPacked = 15;
 
-  // A stand-in key of an unpackable term for the filter only: its first and
-  // last 8 bytes and its length (the empty term: all zero). Distinct terms may
-  // share one, which only lets a miss through to the vocabulary.
-  static Key unpacked_key(std::string_view term) {
-    const std::size_t n = term.size();
-    if (n < 8) return Key{0, 0};
-    std::uint64_t first, last;
-    std::memcpy(&first, term.data(), 8);
-    std::memcpy(&last, term.data() + n - 8, 8);
-    return Key{first, last ^ (static_cast<std::uint64_t>(n) * 0x9E3779B97F4A7C15ull)};
-  }
-
-  static std::uint64_t mix(const Key& key) {
-    return (key.low ^ (key.high * 0xD6E8FEB86659FD93ull)) * 0xFF51AFD7ED558CCDull;
-  }
-  bool filter_test(std::uint64_t mixed) const {
-    const std::uint64_t bit = mixed >> filter_shift_;
-    return ((filter_[bit >> 6] >> (bit & 63)) & 1) != 0;
-  }
-  void filter_set(std::uint64_t mixed) {
-    const std::uint64_t bit = mixed >> filter_shift_;
-    filter_[bit >> 6] |= std::uint64_t{1} << (bit & 63);
-  }
+  // Builds the tables with `key`. With `give_up`, stops as soon as a probe
+  // is longer than the bound and returns false; otherwise builds them whole.
+  bool build(const Vocabulary& vocabulary, const HashKey& key, bool give_up);
 
   struct ShortSlot {
     std::uint64_t key;  // 0: empty (a packed key holds its nonzero length)
@@ -166,17 +188,9 @@ class TermIndex {
     return byte(0) | byte(n / 2) | byte(n - 1);
   }
 
-  static constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
-  std::size_t short_slot_of(std::uint64_t key) const {
-    return static_cast<std::size_t>((key * kMul) >> short_shift_);
-  }
-  std::size_t long_slot_of(const Key& key) const {
-    return static_cast<std::size_t>(((key.low ^ (key.high * 0xC2B2AE3D27D4EB4Full)) * kMul) >>
-                                    long_shift_);
-  }
-
+  HashKey key_;
   std::vector<std::uint64_t> filter_;  // a power of two of bits, at least 64
-  int filter_shift_ = 58;
+  std::uint64_t filter_mask_ = 63;
   // Each a power of two in size, at most half full.
   std::vector<ShortSlot> short_slots_;
   std::vector<LongSlot> long_slots_;
@@ -184,6 +198,7 @@ class TermIndex {
   std::size_t long_mask_ = 0;
   int short_shift_ = 63;
   int long_shift_ = 63;
+  std::size_t max_probe_length_ = 0;
 };
 
 }  // namespace vesko

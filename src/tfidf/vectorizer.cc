@@ -216,13 +216,14 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
   // count slots of the columns found prefetched before they are bumped.
   constexpr std::size_t kBatch = 32;
   TermIndex::Key keys[kBatch];
+  std::uint64_t hashes[kBatch];
   std::uint64_t found_columns[kBatch];
   std::size_t pending = 0;
   auto flush = [&] {
     std::size_t found = 0;
     for (std::size_t k = 0; k < pending; ++k) {
       std::uint64_t& column = found_columns[found];
-      if (index_.find_packed(keys[k], column)) {
+      if (index_.find_packed(keys[k], hashes[k], column)) {
         if (column < num_columns) __builtin_prefetch(&count[column]);
         ++found;
       }
@@ -234,14 +235,17 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
   auto look_up = [&](std::string_view term) {
     if (TermIndex::packable(term)) {
       const TermIndex::Key key = TermIndex::pack(term);
-      if (!index_.may_hold(key)) return;
-      index_.prefetch(key);
-      keys[pending++] = key;
+      const std::uint64_t hash = index_.hash(key);
+      if (!index_.may_hold(hash)) return;
+      index_.prefetch(key, hash);
+      keys[pending] = key;
+      hashes[pending++] = hash;
       if (pending == kBatch) flush();
       return;
     }
     std::uint64_t column;
-    if (index_.may_hold_unpacked(term) && TermIndex::find_unpacked(vocabulary_, term, column)) {
+    if (index_.may_hold(index_.hash_unpacked(term)) &&
+        TermIndex::find_unpacked(vocabulary_, term, column)) {
       count_found(column);
     }
   };

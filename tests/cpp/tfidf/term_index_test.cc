@@ -6,8 +6,34 @@
 #include <string>
 #include <vector>
 
+#include "tfidf/colliding_terms.h"
+
 namespace vesko {
 namespace {
+
+bool may_hold(const TermIndex& index, std::string_view term) {
+  return index.may_hold(TermIndex::packable(term) ? index.hash(TermIndex::pack(term))
+                                                  : index.hash_unpacked(term));
+}
+
+// Every term gets its own column, and every probe is a miss or a hit with
+// that column.
+void expect_agrees(const TermIndex& index, const Vocabulary& vocabulary,
+                   const std::vector<std::string>& probes) {
+  for (const std::string& probe : probes) {
+    std::uint64_t column = 0;
+    const bool found = index.find(vocabulary, probe, column);
+    const auto expected = vocabulary.find(probe);
+    ASSERT_EQ(found, expected != vocabulary.end()) << testing::PrintToString(probe);
+    if (found) {
+      EXPECT_EQ(column, expected->second) << testing::PrintToString(probe);
+    }
+    // The filter may let a miss through, never turn a hit away.
+    if (found) {
+      EXPECT_TRUE(may_hold(index, probe)) << testing::PrintToString(probe);
+    }
+  }
+}
 
 // The packed table and the vocabulary must agree on every byte string: same
 // hits, same columns, and no false hit for a near miss (a prefix, a trailing
@@ -38,22 +64,9 @@ TEST(TermIndexTest, AgreesWithTheVocabularyOnHitsAndNearMisses) {
   vocabulary.emplace("日本", 1ull << 40);  // a column beyond 32 bits stays whole
   probes.push_back("日本");
   probes.push_back("日");
-  const TermIndex index(vocabulary);
-  for (const std::string& probe : probes) {
-    std::uint64_t column = 0;
-    const bool found = index.find(vocabulary, probe, column);
-    const auto expected = vocabulary.find(probe);
-    ASSERT_EQ(found, expected != vocabulary.end()) << testing::PrintToString(probe);
-    if (found) {
-      EXPECT_EQ(column, expected->second) << testing::PrintToString(probe);
-    }
-    // The filter may let a miss through, never turn a hit away.
-    const bool may_hold = TermIndex::packable(probe) ? index.may_hold(TermIndex::pack(probe))
-                                                     : index.may_hold_unpacked(probe);
-    if (found) {
-      EXPECT_TRUE(may_hold) << testing::PrintToString(probe);
-    }
-  }
+  // Whatever the key: the placement changes, the answers must not.
+  const HashKey keys[] = {process_hash_key(), HashKey{{1, 2, 3, 4}}, HashKey{{0, 0, 0, 0}}};
+  for (const HashKey& key : keys) expect_agrees(TermIndex(vocabulary, key), vocabulary, probes);
 }
 
 // The filter turns most misses away (about 3 % pass by design), at every
@@ -66,19 +79,44 @@ TEST(TermIndexTest, FilterTurnsMostMissesAway) {
     const TermIndex index(vocabulary);
     for (const auto& entry : vocabulary) {
       const std::string& term = entry.first;
-      ASSERT_TRUE(TermIndex::packable(term) ? index.may_hold(TermIndex::pack(term))
-                                            : index.may_hold_unpacked(term))
-          << term;
+      ASSERT_TRUE(may_hold(index, term)) << term;
     }
     std::size_t passed = 0;
     const std::size_t misses = 20000;
     for (std::size_t k = 0; k < misses; ++k) {
       const std::string miss =
           (k % 2 == 0 ? "miss" : "a much longer missing term ") + std::to_string(k);
-      passed += TermIndex::packable(miss) ? index.may_hold(TermIndex::pack(miss))
-                                          : index.may_hold_unpacked(miss);
+      passed += may_hold(index, miss);
     }
     EXPECT_LT(passed, misses / 10) << "size " << size;
+  }
+}
+
+// A vocabulary made to pile up in one run of slots: against the fixed hash
+// the index once had, and against this index's own hash for a key that is
+// known (as the process key is not). Either way no lookup reads more than a
+// few dozen slots, and every answer stays right.
+TEST(TermIndexTest, CollidingVocabulariesKeepProbesShort) {
+  constexpr std::size_t kTerms = 20000;  // tables of at most 2^15 slots
+  constexpr std::size_t kBound = 4 * 15 + 64;
+  const HashKey known{{0x0123456789ABCDEFull, 0xFEDCBA9876543211ull, 42, 7}};
+  const auto under_known = [&known](std::string_view term) {
+    return TermIndex::hash(known, TermIndex::pack(term));
+  };
+  const std::vector<std::string> attacks[] = {
+      testing_support::colliding_terms(kTerms, testing_support::fixed_multiplicative_hash),
+      testing_support::colliding_terms(kTerms, under_known)};
+  for (const std::vector<std::string>& terms : attacks) {
+    Vocabulary vocabulary;
+    std::vector<std::string> probes;
+    for (const std::string& term : terms) {
+      vocabulary.emplace(term, vocabulary.size());
+      probes.push_back(term);
+      probes.push_back(term + "q");  // misses of the same shape
+    }
+    const TermIndex index(vocabulary, known);
+    EXPECT_LE(index.max_probe_length(), kBound);
+    expect_agrees(index, vocabulary, probes);
   }
 }
 
