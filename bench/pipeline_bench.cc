@@ -1,14 +1,13 @@
 // Per-stage profile of one prediction call over the whole public corpus with
-// the demo models: each stage of the batch pipeline timed on its own, with one
-// thread (a one-slot task arena) and with the whole pool, then the end-to-end
-// call. Prints a table; medians over --reps runs, because the machine this
-// runs on is usually shared and single runs are noisy.
+// the demo models, on one thread and on the whole pool. The call is the one
+// production makes (stacked_predict_proba), with every step of every block
+// timed where it runs: a stage's time is summed over all the blocks and
+// threads that ran it, so on one thread the stages add up to the call, and on
+// the pool each stage's figure is its CPU share. Medians over --reps runs,
+// because the machine this runs on is usually shared and single runs are
+// noisy.
 //
 //   pipeline_bench [--models DIR] [--reps N] [--limit N]
-//
-// The stages are run as the pipeline runs them (same inputs, same calls), so
-// their sum is close to, but not exactly, the end-to-end time: the pipeline
-// fuses some of them and overlaps others.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -17,28 +16,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <span>
 #include <string>
 #include <vector>
 
-#include "common/lowercase.h"
 #include "common/thread_pool.h"
 #include "corpus.h"
-#include "ensemble/matrix_assembly.h"
 #include "ensemble/pipeline.h"
 #include "ensemble/rust_ensemble.h"
-#include "features/custom_features.h"
 
 namespace vesko::bench {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct Stage {
-  std::string name;
-  std::vector<double> seconds;      // wall time, one per repetition
-  std::vector<double> cpu_seconds;  // CPU time of all the process's threads
-};
 
 double process_cpu_seconds() {
   rusage usage{};
@@ -47,134 +36,93 @@ double process_cpu_seconds() {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-class Profile {
- public:
-  // Times fn once and files the time under `name` (stages keep first-seen order).
-  void time(const std::string& name, const std::function<void()>& fn) {
-    const double cpu_start = process_cpu_seconds();
-    const Clock::time_point start = Clock::now();
-    fn();
-    const double s = std::chrono::duration<double>(Clock::now() - start).count();
-    const double cpu = process_cpu_seconds() - cpu_start;
-    for (Stage& stage : stages_) {
-      if (stage.name == name) {
-        stage.seconds.push_back(s);
-        stage.cpu_seconds.push_back(cpu);
-        return;
-      }
-    }
-    stages_.push_back({name, {s}, {cpu}});
-  }
-
-  const std::vector<Stage>& stages() const { return stages_; }
-
- private:
-  std::vector<Stage> stages_;
-};
-
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   const std::size_t n = v.size();
   return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
 }
 
-double sink = 0.0;  // keeps results observable so no stage is optimised away
+// The stages of a StageProfile, named, in pipeline order.
+struct StageColumn {
+  const char* name;
+  std::function<std::uint64_t(const StageProfile&)> nanoseconds;
+};
 
-void consume(const std::vector<ProbabilityPair>& pairs) {
-  if (!pairs.empty()) sink += pairs.front().spam_prob + pairs.back().spam_prob;
+std::vector<StageColumn> stage_columns() {
+  std::vector<StageColumn> columns = {
+      {"lower-casing", [](const StageProfile& p) { return p.lower_case.load(); }},
+      {"features", [](const StageProfile& p) { return p.features.load(); }},
+  };
+  const char* transforms[4] = {"tfidf 1 (words)", "tfidf 2 (word pairs)",
+                               "tfidf 3 (character trigrams)", "tfidf 4 (words + pairs)"};
+  for (std::size_t m = 0; m < 4; ++m) {
+    columns.push_back({transforms[m], [m](const StageProfile& p) { return p.transform[m].load(); }});
+  }
+  columns.push_back({"scaling (4 scalers)", [](const StageProfile& p) { return p.scaling.load(); }});
+  const char* joins[4] = {"join 1", "join 2", "join 3", "join 4"};
+  const char* models[4] = {"classify 1 (naive Bayes)", "classify 2 (logistic)",
+                           "classify 3 (linear SVM)", "classify 4 (boosted trees)"};
+  for (std::size_t m = 0; m < 4; ++m) {
+    columns.push_back({joins[m], [m](const StageProfile& p) { return p.join[m].load(); }});
+  }
+  for (std::size_t m = 0; m < 4; ++m) {
+    columns.push_back({models[m], [m](const StageProfile& p) { return p.classify[m].load(); }});
+  }
+  columns.push_back(
+      {"meta rows + meta classifier", [](const StageProfile& p) { return p.meta.load(); }});
+  return columns;
 }
 
-// One pass over every stage, in pipeline order, each stage on the inputs the
-// previous stages made.
-void profile_stages(const RustEnsemble& ensemble, const std::vector<std::string>& emails,
-                    Profile& profile) {
-  const std::size_t n = emails.size();
-  std::vector<std::string> lowered(n);
-  profile.time("lower-casing", [&] {
-    parallel_for_index(n, [&](std::size_t i) { lowered[i] = to_lower(emails[i]); });
-  });
+// Repetitions of one profiled call: per stage, and the call's wall and CPU time.
+struct Runs {
+  std::vector<std::vector<double>> stage_seconds;  // [stage][repetition]
+  std::vector<double> wall_seconds;
+  std::vector<double> cpu_seconds;
+};
 
-  std::vector<CustomFeatures> features(n);
-  profile.time("features", [&] {
-    parallel_for_index(
-        n, [&](std::size_t i) { features[i] = extract_custom_features(emails[i], lowered[i]); });
-  });
+double sink = 0.0;  // keeps results observable
 
-  const TfidfVectorizer* vectorizers[4] = {&ensemble.model1_tfidf, &ensemble.model2_tfidf,
-                                           &ensemble.model3_tfidf, &ensemble.model4_tfidf};
-  const char* transform_names[4] = {"tfidf 1 (words)", "tfidf 2 (word pairs)",
-                                    "tfidf 3 (char trigrams)", "tfidf 4 (words + pairs)"};
-  std::array<CsrMatrix, 4> tfidf;
-  const std::span<const std::string> texts(lowered);
-  for (std::size_t m = 0; m < 4; ++m) {
-    profile.time(transform_names[m], [&] { tfidf[m] = vectorizers[m]->transform(texts); });
-  }
-  profile.time("tfidf 1-4 side by side", [&] {
-    std::array<CsrMatrix, 4> again;
-    parallel_for_index(4, [&](std::size_t m) { again[m] = vectorizers[m]->transform(texts); });
-  });
-
-  const FeatureScaler* scalers[4] = {&ensemble.model1_scaler, &ensemble.model2_scaler,
-                                     &ensemble.model3_scaler, &ensemble.model4_scaler};
-  std::array<std::vector<std::vector<double>>, 4> scaled;
-  profile.time("scaling (4 scalers)", [&] {
-    for (std::size_t m = 0; m < 4; ++m) {
-      scaled[m].resize(n);
-      parallel_for_index(
-          n, [&](std::size_t i) { scaled[m][i] = apply_feature_scaler(features[i], *scalers[m]); });
+Runs profile(const RustEnsemble& ensemble, const std::vector<std::string>& emails, int reps) {
+  const std::vector<StageColumn> columns = stage_columns();
+  Runs runs;
+  runs.stage_seconds.resize(columns.size());
+  for (int r = 0; r < reps; ++r) {
+    StageProfile stages;
+    const double cpu_start = process_cpu_seconds();
+    const Clock::time_point start = Clock::now();
+    std::vector<ProbabilityPair> pairs = stacked_predict_proba_profiled(ensemble, emails, stages);
+    runs.wall_seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    runs.cpu_seconds.push_back(process_cpu_seconds() - cpu_start);
+    if (!pairs.empty()) sink += pairs.front().spam_prob;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      runs.stage_seconds[c].push_back(static_cast<double>(columns[c].nanoseconds(stages)) / 1e9);
     }
-  });
-
-  const char* join_names[4] = {"join 1", "join 2", "join 3", "join 4"};
-  const char* model_names[4] = {"classify 1 (naive Bayes)", "classify 2 (logistic)",
-                                "classify 3 (linear SVM)", "classify 4 (boosted trees)"};
-  std::array<std::vector<ProbabilityPair>, 4> base;
-  for (std::size_t m = 0; m < 4; ++m) {
-    CsrMatrix joined;
-    profile.time(join_names[m], [&] { joined = combine_features(tfidf[m], scaled[m]); });
-    profile.time(model_names[m], [&] {
-      switch (m) {
-        case 0:
-          base[m] = ensemble.model1.predict_proba(joined);
-          break;
-        case 1:
-          base[m] = ensemble.model2.predict_proba(joined);
-          break;
-        case 2:
-          base[m] = ensemble.model3.predict_proba(joined);
-          break;
-        default:
-          base[m] = ensemble.model4.predict_proba(joined);
-      }
-    });
-    consume(base[m]);
   }
-
-  profile.time("meta rows + meta classifier", [&] {
-    std::vector<std::vector<double>> rows(n);
-    for (std::size_t i = 0; i < n; ++i) {
-      rows[i].reserve(37);
-      for (std::size_t m = 0; m < 4; ++m) {
-        rows[i].push_back(base[m][i].clean_prob);
-        rows[i].push_back(base[m][i].spam_prob);
-      }
-      rows[i].insert(rows[i].end(), features[i].begin(), features[i].end());
-    }
-    consume(ensemble.meta_classifier.predict_proba(dense_rows_to_csr(rows)));
-  });
-
-  profile.time("END TO END (predict_proba_batch)",
-               [&] { consume(predict_proba_batch_impl(ensemble, emails)); });
+  return runs;
 }
 
-void print_table(const char* title, const Profile& profile, std::size_t bytes) {
-  std::printf("\n%s\n", title);
-  std::printf("%-34s %10s %10s %10s\n", "stage", "ms", "MB/s", "CPU ms");
-  for (const Stage& stage : profile.stages()) {
-    const double s = median(stage.seconds);
-    std::printf("%-34s %10.1f %10.1f %10.1f\n", stage.name.c_str(), s * 1e3, bytes / 1e6 / s,
-                median(stage.cpu_seconds) * 1e3);
+void print_table(const Runs& single, const Runs& all, std::size_t bytes, std::size_t threads) {
+  const std::vector<StageColumn> columns = stage_columns();
+  std::printf("\n%-30s %10s %8s %14s\n", "stage", "1 thr ms", "MB/s",
+              (std::to_string(threads) + " thr CPU ms").c_str());
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    const double one = median(single.stage_seconds[c]);
+    std::printf("%-30s %10.1f %8.0f %14.1f\n", columns[c].name, one * 1e3,
+                one > 0 ? bytes / 1e6 / one : 0.0, median(all.stage_seconds[c]) * 1e3);
   }
+  const double wall_single = median(single.wall_seconds);
+  const double wall_all = median(all.wall_seconds);
+  std::printf("%-30s %10.1f %8.1f %14.1f\n", "END TO END (wall)", wall_single * 1e3,
+              bytes / 1e6 / wall_single, median(all.cpu_seconds) * 1e3);
+  std::printf("\nall %zu threads: %.1f ms wall, %.1f MB/s\n", threads, wall_all * 1e3,
+              bytes / 1e6 / wall_all);
+  std::printf("end-to-end speed-up %.2fx: parallel efficiency %.0f%%\n", wall_single / wall_all,
+              100.0 * wall_single / wall_all / static_cast<double>(threads));
+  // On a machine shared with other work the wall-time figure understates what
+  // the code achieves; the CPU figures tell the code's share apart.
+  std::printf("%.2f CPUs busy on average (CPU / wall); CPU time %.0f%% of one thread's\n",
+              median(all.cpu_seconds) / wall_all,
+              100.0 * median(all.cpu_seconds) / median(single.cpu_seconds));
 }
 
 int run(int argc, char** argv) {
@@ -206,30 +154,15 @@ int run(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", ensemble.error().c_str());
     return 1;
   }
+  const std::size_t threads = thread_pool_size();
   std::printf("%zu messages, %.1f MB, models %s, pool %zu threads, %d repetitions (median)\n",
-              emails.size(), bytes / 1e6, models.c_str(), thread_pool_size(), reps);
+              emails.size(), bytes / 1e6, models.c_str(), threads, reps);
 
-  Profile single;
-  for (int r = 0; r < reps; ++r) {
-    run_on_pool_of(1, [&] { profile_stages(ensemble.value(), emails, single); });
-  }
-  print_table("one thread", single, bytes);
-
-  Profile all;
-  for (int r = 0; r < reps; ++r) profile_stages(ensemble.value(), emails, all);
-  print_table("all threads", all, bytes);
-
-  const double e2e_single = median(single.stages().back().seconds);
-  const double e2e_all = median(all.stages().back().seconds);
-  const double cpu_all = median(all.stages().back().cpu_seconds);
-  std::printf("\nend-to-end speed-up %.2fx on %zu threads: parallel efficiency %.0f%%\n",
-              e2e_single / e2e_all, thread_pool_size(),
-              100.0 * e2e_single / e2e_all / static_cast<double>(thread_pool_size()));
-  // On a machine shared with other work the wall-time figure understates what
-  // the code achieves; the CPU figures tell the code's share apart.
-  std::printf(
-      "all threads: %.2f CPUs busy on average (CPU / wall); CPU time %.0f%% of one thread's\n",
-      cpu_all / e2e_all, 100.0 * cpu_all / e2e_single);
+  profile(ensemble.value(), emails, 1);  // warm-up: pool threads, per-thread scratch
+  Runs single;
+  run_on_pool_of(1, [&] { single = profile(ensemble.value(), emails, reps); });
+  Runs all = profile(ensemble.value(), emails, reps);
+  print_table(single, all, bytes, threads);
   return sink == 12345.0 ? 2 : 0;
 }
 

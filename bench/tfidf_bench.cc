@@ -142,7 +142,6 @@ void BM_TransformDemo(benchmark::State& state) {
     slot = std::make_unique<TfidfVectorizer>(TfidfVectorizer::from_model(
         std::move(model).value(), static_cast<TokenizerMode>(file - 1)));
   }
-  ensure_thread_pool();
   const std::span<const std::string> texts(corpus());
   tbb::task_arena one_thread(1);
   for (auto _ : state) {
@@ -231,7 +230,6 @@ void BM_CollidingTransform(benchmark::State& state) {
     texts[k / 100].append(probes[k]).push_back(' ');
     bytes += probes[k].size() + 1;
   }
-  ensure_thread_pool();
   tbb::task_arena one_thread(1);
   for (auto _ : state) {
     one_thread.execute([&] { benchmark::DoNotOptimize(v.transform(texts)); });

@@ -22,6 +22,7 @@
 
 #include "common/fatal_error.h"
 #include "ensemble/pipeline.h"
+#include "ensemble/model_set.h"
 #include "ensemble/rust_ensemble.h"
 #include "model_set_writer.h"
 #include "models/model_files.h"
@@ -169,7 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   files[8] = writer.bytes_of(writer.logistic(8 + fuzz::kFeatures));
 
   // Decoded in load's order; the first failure ends the load with a message.
-  ModelRecords records;
+  ModelSet records;
   auto take = [](auto decoded, auto& into) {
     if (!decoded) {
       if (decoded.error().empty()) fuzz::finding("a decode failure without a message");

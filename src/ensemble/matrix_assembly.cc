@@ -1,39 +1,36 @@
 #include "ensemble/matrix_assembly.h"
 
+#include <algorithm>
+
 #include "common/fatal_error.h"
 
 namespace vesko {
 
-CsrMatrix combine_features(const CsrMatrix& tfidf,
-                           std::span<const std::vector<double>> custom_rows) {
-  const std::size_t rows = tfidf.rows();
-  const std::size_t cols = tfidf.cols();
-  const std::size_t k = custom_rows.empty() ? 0 : custom_rows[0].size();
-  if (custom_rows.size() < rows) throw_index_out_of_bounds(custom_rows.size(), custom_rows.size());
+CsrMatrix combine_features(const CsrMatrix& tfidf, std::span<const double> custom) {
+  constexpr std::size_t k = kCustomFeatureCount;
+  const std::size_t rows = tfidf.rows(), cols = tfidf.cols();
+  if (custom.size() / k < rows) throw_index_out_of_bounds(custom.size() / k, custom.size() / k);
+  const std::size_t total = tfidf.nnz() + rows * k;
+  std::vector<std::size_t> indptr(rows + 1);
+  CsrMatrix::Indices indices(total);
+  CsrMatrix::Values data(total);
+  const std::size_t* source_ptr = tfidf.indptr().data();
+  const std::size_t* source_indices = tfidf.indices().data();
+  const double* source_data = tfidf.data().data();
+  std::size_t at = 0;
+  indptr[0] = 0;
   for (std::size_t r = 0; r < rows; ++r) {
-    if (custom_rows[r].size() > k) throw_column_outside_shape();
-  }
-
-  std::size_t total = tfidf.nnz();
-  for (std::size_t r = 0; r < rows; ++r) total += custom_rows[r].size();
-  std::vector<std::size_t> indptr(rows + 1, 0);
-  CsrMatrix::Indices indices;
-  CsrMatrix::Values data;
-  indices.reserve(total);
-  data.reserve(total);
-  // TF-IDF columns are below C and feature columns start at C, so each row
-  // comes out in ascending column order without sorting.
-  for (std::size_t r = 0; r < rows; ++r) {
-    std::span<const std::size_t> row_cols = tfidf.row_indices(r);
-    std::span<const double> row_values = tfidf.row_values(r);
-    indices.insert(indices.end(), row_cols.begin(), row_cols.end());
-    data.insert(data.end(), row_values.begin(), row_values.end());
-    const std::vector<double>& custom = custom_rows[r];
-    for (std::size_t j = 0; j < custom.size(); ++j) {
-      indices.push_back(cols + j);
-      data.push_back(custom[j]);
+    const std::size_t from = source_ptr[r], to = source_ptr[r + 1];
+    std::copy(source_indices + from, source_indices + to, indices.data() + at);
+    std::copy(source_data + from, source_data + to, data.data() + at);
+    at += to - from;
+    const double* features = custom.data() + r * k;
+    for (std::size_t j = 0; j < k; ++j) {
+      indices[at] = cols + j;
+      data[at] = features[j];
+      ++at;
     }
-    indptr[r + 1] = indices.size();
+    indptr[r + 1] = at;
   }
   return CsrMatrix::from_sorted_parts(rows, cols + k, std::move(indptr), std::move(indices),
                                       std::move(data));

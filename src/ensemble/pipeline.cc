@@ -1,9 +1,10 @@
 #include "ensemble/pipeline.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
+#include <optional>
 #include <span>
-#include <string_view>
 #include <utility>
 
 #include "common/fatal_error.h"
@@ -17,7 +18,7 @@
 namespace vesko {
 namespace {
 
-constexpr std::size_t kBaseModels = 4;
+constexpr std::size_t kBaseModels = std::tuple_size_v<decltype(RustEnsemble::base_models)>;
 constexpr std::size_t kFeatures = kCustomFeatureCount;
 constexpr std::size_t kMetaWidth = 2 * kBaseModels + kFeatures;
 
@@ -26,263 +27,240 @@ struct PipelineOutput {
   std::vector<ProbabilityPair> final_pairs;
 };
 
-std::vector<ProbabilityPair> classify(const RustEnsemble& ensemble, std::size_t model,
-                                      const CsrMatrix& joined) {
-  switch (model) {
-    case 0:
-      return ensemble.model1.predict_proba(joined);
-    case 1:
-      return ensemble.model2.predict_proba(joined);
-    case 2:
-      return ensemble.model3.predict_proba(joined);
-    default:
-      return ensemble.model4.predict_proba(joined);
-  }
-}
-
-const FeatureScaler& scaler_of(const RustEnsemble& ensemble, std::size_t model) {
-  const FeatureScaler* scalers[kBaseModels] = {&ensemble.model1_scaler, &ensemble.model2_scaler,
-                                               &ensemble.model3_scaler, &ensemble.model4_scaler};
-  return *scalers[model];
-}
-
-const TfidfVectorizer& vectorizer_of(const RustEnsemble& ensemble, std::size_t model) {
-  const TfidfVectorizer* vectorizers[kBaseModels] = {&ensemble.model1_tfidf, &ensemble.model2_tfidf,
-                                                     &ensemble.model3_tfidf,
-                                                     &ensemble.model4_tfidf};
-  return *vectorizers[model];
-}
-
-std::array<CsrMatrix, kBaseModels> transform_all(const RustEnsemble& ensemble,
-                                                 const std::vector<std::string>& lowered) {
-  std::array<CsrMatrix, kBaseModels> matrices;
-  std::span<const std::string> texts(lowered);
-  parallel_for_index(kBaseModels, [&](std::size_t m) {
-    matrices[m] = vectorizer_of(ensemble, m).transform(texts);
-  });
-  return matrices;
-}
-
-// Rows [begin, end) of the features scaled by each base model's scaler,
-// row-major, kFeatures per row. All four scalings in one pass, model by model
-// within each e-mail: every row has the same length, so a scaler that fails
-// fails on every row with the same message, the first failing model's, as
-// four passes would.
-std::array<std::vector<double>, kBaseModels> scale_features(
-    const RustEnsemble& ensemble, const std::vector<CustomFeatures>& features, std::size_t begin,
-    std::size_t end) {
-  std::array<std::vector<double>, kBaseModels> scaled;
-  for (std::vector<double>& flat : scaled) flat.resize((end - begin) * kFeatures);
-  for (std::size_t i = begin; i < end; ++i) {
-    for (std::size_t m = 0; m < kBaseModels; ++m) {
-      apply_feature_scaler(
-          features[i], scaler_of(ensemble, m),
-          std::span<double>(scaled[m].data() + (i - begin) * kFeatures, kFeatures));
-    }
-  }
-  return scaled;
-}
-
-// combine_features(tfidf, scaled rows) without the copy into per-row
-// vectors: the same entries in the same order, every row's scaled features
-// (row-major, kFeatures per row) stored after its TF-IDF entries, zeros
-// included.
-CsrMatrix join_rows(const CsrMatrix& tfidf, const std::vector<double>& scaled) {
-  const std::size_t rows = tfidf.rows(), cols = tfidf.cols();
-  const std::size_t total = tfidf.nnz() + rows * kFeatures;
-  std::vector<std::size_t> indptr(rows + 1);
-  CsrMatrix::Indices indices(total);
-  CsrMatrix::Values data(total);
-  const std::size_t* source_ptr = tfidf.indptr().data();
-  const std::size_t* source_indices = tfidf.indices().data();
-  const double* source_data = tfidf.data().data();
-  std::size_t at = 0;
-  indptr[0] = 0;
-  for (std::size_t r = 0; r < rows; ++r) {
-    const std::size_t from = source_ptr[r], to = source_ptr[r + 1];
-    std::copy(source_indices + from, source_indices + to, indices.data() + at);
-    std::copy(source_data + from, source_data + to, data.data() + at);
-    at += to - from;
-    const double* features = scaled.data() + r * kFeatures;
-    for (std::size_t j = 0; j < kFeatures; ++j) {
-      indices[at] = cols + j;
-      data[at] = features[j];
-      ++at;
-    }
-    indptr[r + 1] = at;
-  }
-  return CsrMatrix::from_sorted_parts(rows, cols + kFeatures, std::move(indptr), std::move(indices),
-                                      std::move(data));
-}
-
-// Where a failure arose, in the order the step-by-step road meets them.
+// The steps of one e-mail, in the order the step-by-step road takes them: all
+// e-mails are lower-cased, then all featurised, then transformed by the four
+// vectorizers, then scaled, then scored by base models 1 to 4.
 enum Stage : std::size_t { kLowerCase, kFeaturing, kTransform, kScaling, kClassify, kStages };
 
-// One block's failures: at most one per stage and base model.
-using BlockFailures = std::array<std::exception_ptr, kStages * kBaseModels>;
+// The profile's counter of each stage that is not per model (classifying is
+// timed where it is done, with its model).
+constexpr std::atomic<std::uint64_t> StageProfile::*kStageCounters[kStages] = {
+    &StageProfile::lower_case, &StageProfile::features, nullptr, &StageProfile::scaling, nullptr};
 
-bool is_shape_failure(const std::exception_ptr& failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const FatalError& error) {
-    return error.kind() == FatalError::Kind::kOutsideShape;
-  } catch (...) {
-    return false;
-  }
-}
+struct StepFailure {
+  std::exception_ptr error;
+  bool outside_shape = false;  // a FatalError of kind kOutsideShape
+};
+
+// One block's failures: at most one per stage and base model.
+using BlockFailures = std::array<StepFailure, kStages * kBaseModels>;
 
 // Rethrows the failure the step-by-step road would have reported: the
 // earliest stage; within the transforms the lowest model, an index failure
-// of any row before a shape failure of any row, then the lowest row; within
+// of any row before a shape failure of any row (a vectorizer checks its whole
+// batch against idf before it builds the matrix), then the lowest row; within
 // scoring the lowest model, then the lowest row. Blocks hold ascending rows,
 // and a block's transform reports its own first index failure, else its
 // first shape failure.
 void rethrow_first_failure(const std::vector<BlockFailures>& blocks) {
   for (std::size_t stage = 0; stage < kStages; ++stage) {
     for (std::size_t m = 0; m < kBaseModels; ++m) {
-      const std::exception_ptr* first = nullptr;
+      const StepFailure* first_shape_failure = nullptr;
       for (const BlockFailures& block : blocks) {
-        const std::exception_ptr& failure = block[stage * kBaseModels + m];
-        if (!failure) continue;
-        if (stage != kTransform) std::rethrow_exception(failure);
-        if (!is_shape_failure(failure)) std::rethrow_exception(failure);
-        if (first == nullptr) first = &failure;
+        const StepFailure& failure = block[stage * kBaseModels + m];
+        if (!failure.error) continue;
+        if (stage != kTransform || !failure.outside_shape) std::rethrow_exception(failure.error);
+        if (first_shape_failure == nullptr) first_shape_failure = &failure;
       }
-      if (first != nullptr) std::rethrow_exception(*first);
+      if (first_shape_failure != nullptr) std::rethrow_exception(first_shape_failure->error);
     }
   }
+}
+
+// Rows [begin, end) of the features scaled by each base model's scaler,
+// row-major, kFeatures per row. Every row has the same length, so a scaler
+// that fails fails on every row with the same message, the first failing
+// model's, as four passes over the batch would.
+std::array<std::vector<double>, kBaseModels> scale_features(
+    const RustEnsemble& ensemble, std::span<const CustomFeatures> features) {
+  std::array<std::vector<double>, kBaseModels> scaled;
+  for (std::vector<double>& flat : scaled) flat.resize(features.size() * kFeatures);
+  for (std::size_t i = 0; i < features.size(); ++i) {
+    for (std::size_t m = 0; m < kBaseModels; ++m) {
+      apply_feature_scaler(features[i], ensemble.base_models[m].scaler,
+                           std::span<double>(scaled[m].data() + i * kFeatures, kFeatures));
+    }
+  }
+  return scaled;
+}
+
+// Runs `step`, adding the time it took to `counter` unless that is null.
+template <typename Step>
+void timed(std::atomic<std::uint64_t>* counter, const Step& step) {
+  if (counter == nullptr) {
+    step();
+    return;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  step();
+  *counter += static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                             std::chrono::steady_clock::now() - start)
+                                             .count());
 }
 
 // Rows per block: a few blocks per pool thread so the pool balances uneven
 // e-mails, at most 32 so a block's matrices stay in cache, and never one row
-// (the boosted trees trace a one-row matrix).
+// in a batch of several (the boosted trees trace a one-row matrix).
 std::size_t rows_per_block(std::size_t n) {
+  if (n <= 1) return 1;
   const std::size_t by_pool = n / (4 * thread_pool_size());
   return std::clamp<std::size_t>(by_pool, 2, 32);
 }
 
-// Steps 1 to 5 for a batch of two or more e-mails, block by block: each block
-// of e-mails is lower-cased, featurised, transformed by the four vectorizers,
-// scaled, joined and scored by one task, and blocks run side by side on the
-// pool. Every step is per e-mail (a TF-IDF row depends on its own text
-// only), so each value is the one the whole-batch steps compute, and no
-// whole-batch matrix is ever built. Failures are kept per block and stage
-// and the one the step-by-step road meets first is rethrown. Trees that may
-// warn (the model knows it from loading on) are not walked in the tasks:
-// their blocks are scored afterwards, in row order on the calling thread, and
-// only when nothing failed, so their warnings come as the step-by-step road
-// writes them.
-void run_blocks(const RustEnsemble& ensemble, const std::vector<std::string>& emails,
-                std::vector<CustomFeatures>& features, PipelineOutput& out) {
-  const std::size_t n = emails.size();
-  const std::size_t blocks = n / rows_per_block(n);
-  auto block_begin = [&](std::size_t b) { return n * b / blocks; };
-  for (std::vector<ProbabilityPair>& pairs : out.base) pairs.resize(n);
-  const bool trees_in_tasks = !ensemble.model4.walks_can_give_up();
-  const std::size_t task_models = trees_in_tasks ? kBaseModels : kBaseModels - 1;
-  std::vector<CsrMatrix> deferred_trees(trees_in_tasks ? 0 : blocks);
-  std::vector<BlockFailures> failures(blocks);
+// Steps 1 to 5 for a batch, block by block. Every step is per e-mail (a
+// TF-IDF row depends on its own text only), so each value is the one the
+// whole-batch steps compute, and no whole-batch matrix is ever built. A batch
+// of several e-mails runs its blocks side by side on the pool; a batch of one
+// is one block on the calling thread, so the trace of its boosted trees comes
+// from the calling thread. Failures are kept per block and stage and the one
+// the step-by-step road meets first is rethrown. A base model that may warn is
+// not scored in the pool's tasks: its blocks are scored afterwards, in row
+// order on the calling thread, and only when nothing failed, so its warnings
+// come as the step-by-step road writes them.
+class BlockRunner {
+ public:
+  BlockRunner(const RustEnsemble& ensemble, const std::vector<std::string>& emails,
+              std::vector<CustomFeatures>& features, PipelineOutput& out, StageProfile* profile)
+      : ensemble_(ensemble),
+        emails_(emails),
+        features_(features),
+        out_(out),
+        profile_(profile),
+        n_(emails.size()),
+        blocks_(n_ == 0 ? 0 : n_ / rows_per_block(n_)),
+        failures_(blocks_),
+        deferred_(blocks_) {
+    for (std::vector<ProbabilityPair>& pairs : out_.base) pairs.resize(n_);
+  }
 
-  parallel_for_index(blocks, [&](std::size_t b) {
-    const std::size_t begin = block_begin(b), end = block_begin(b + 1), rows = end - begin;
-    BlockFailures& failed = failures[b];
+  void run() {
+    if (blocks_ == 1) {
+      run_block(0, /*on_calling_thread=*/true);
+    } else {
+      parallel_for_index(blocks_, [&](std::size_t b) { run_block(b, false); });
+    }
+    rethrow_first_failure(failures_);
+    for (std::size_t b = 0; b < blocks_; ++b) {
+      for (std::size_t m = 0; m < kBaseModels; ++m) {
+        if (!deferred_[b][m]) continue;
+        score(m, *deferred_[b][m], begin(b));
+        deferred_[b][m].reset();
+      }
+    }
+  }
+
+ private:
+  std::size_t begin(std::size_t block) const { return n_ * block / blocks_; }
+
+  // Where a step's time goes in a profiled call; null otherwise.
+  std::atomic<std::uint64_t>* counter(std::atomic<std::uint64_t> StageProfile::*stage) const {
+    return profile_ != nullptr ? &(profile_->*stage) : nullptr;
+  }
+  std::atomic<std::uint64_t>* counter(
+      std::array<std::atomic<std::uint64_t>, kBaseModels> StageProfile::*stage,
+      std::size_t m) const {
+    return profile_ != nullptr ? &(profile_->*stage)[m] : nullptr;
+  }
+
+  void score(std::size_t m, const CsrMatrix& joined, std::size_t first_row) {
+    timed(counter(&StageProfile::classify, m), [&] {
+      std::vector<ProbabilityPair> pairs = ensemble_.base_models[m].predict_proba(joined);
+      std::copy(pairs.begin(), pairs.end(), out_.base[m].begin() + first_row);
+    });
+  }
+
+  void run_block(std::size_t b, bool on_calling_thread) {
+    const std::size_t first = begin(b), last = begin(b + 1), rows = last - first;
+    BlockFailures& failed = failures_[b];
     auto attempt = [&](Stage stage, std::size_t m, const auto& step) {
       try {
-        step();
+        timed(stage == kClassify ? nullptr
+              : stage == kTransform ? counter(&StageProfile::transform, m)
+                                    : counter(kStageCounters[stage]),
+              step);
         return true;
+      } catch (const FatalError& error) {
+        failed[stage * kBaseModels + m] = {std::current_exception(),
+                                           error.kind() == FatalError::Kind::kOutsideShape};
       } catch (...) {
-        failed[stage * kBaseModels + m] = std::current_exception();
-        return false;
+        failed[stage * kBaseModels + m] = {std::current_exception(), false};
       }
+      return false;
     };
+
     std::vector<std::string> lowered(rows);
     if (!attempt(kLowerCase, 0, [&] {
-          for (std::size_t i = 0; i < rows; ++i) lowered[i] = to_lower(emails[begin + i]);
+          for (std::size_t i = 0; i < rows; ++i) lowered[i] = to_lower(emails_[first + i]);
         })) {
       return;
     }
     if (!attempt(kFeaturing, 0, [&] {
-          for (std::size_t i = begin; i < end; ++i) {
-            features[i] = extract_custom_features(emails[i], lowered[i - begin]);
+          for (std::size_t i = 0; i < rows; ++i) {
+            features_[first + i] = extract_custom_features(emails_[first + i], lowered[i]);
           }
         })) {
       return;
     }
+    // A block of several e-mails is one of many tasks; the lone block of a
+    // batch of one runs its four transforms side by side.
     std::array<CsrMatrix, kBaseModels> tfidf;
-    bool transformed = true;
-    for (std::size_t m = 0; m < kBaseModels; ++m) {
-      transformed &= attempt(kTransform, m, [&] {
-        tfidf[m] = vectorizer_of(ensemble, m).transform(std::span<const std::string>(lowered));
+    std::array<bool, kBaseModels> transformed{};
+    auto transform = [&](std::size_t m) {
+      transformed[m] = attempt(kTransform, m, [&] {
+        tfidf[m] = ensemble_.base_models[m].vectorizer.transform(lowered);
       });
+    };
+    if (on_calling_thread) {
+      parallel_for_index(kBaseModels, transform);
+    } else {
+      for (std::size_t m = 0; m < kBaseModels; ++m) transform(m);
     }
-    if (!transformed) return;
+    if (std::find(transformed.begin(), transformed.end(), false) != transformed.end()) return;
     lowered = {};
 
     std::array<std::vector<double>, kBaseModels> scaled;
-    if (!attempt(kScaling, 0, [&] { scaled = scale_features(ensemble, features, begin, end); })) {
+    if (!attempt(kScaling, 0, [&] {
+          scaled = scale_features(
+              ensemble_, std::span<const CustomFeatures>(features_.data() + first, rows));
+        })) {
       return;
     }
     for (std::size_t m = 0; m < kBaseModels; ++m) {
-      CsrMatrix joined = join_rows(tfidf[m], scaled[m]);
+      CsrMatrix joined;
+      timed(counter(&StageProfile::join, m), [&] { joined = combine_features(tfidf[m], scaled[m]); });
       tfidf[m] = CsrMatrix();
-      if (m >= task_models) {
-        deferred_trees[b] = std::move(joined);
+      if (!on_calling_thread && ensemble_.base_models[m].may_warn()) {
+        deferred_[b][m] = std::move(joined);
         continue;
       }
-      if (!attempt(kClassify, m, [&] {
-            std::vector<ProbabilityPair> pairs = classify(ensemble, m, joined);
-            std::copy(pairs.begin(), pairs.end(), out.base[m].begin() + begin);
-          })) {
-        return;
-      }
+      if (!attempt(kClassify, m, [&] { score(m, joined, first); })) return;
     }
-  });
-  rethrow_first_failure(failures);
-
-  for (std::size_t b = 0; b < deferred_trees.size(); ++b) {
-    std::vector<ProbabilityPair> pairs = classify(ensemble, kBaseModels - 1, deferred_trees[b]);
-    deferred_trees[b] = CsrMatrix();
-    std::copy(pairs.begin(), pairs.end(), out.base[kBaseModels - 1].begin() + block_begin(b));
-  }
-}
-
-// Steps 1 to 5 one after the other over the whole batch, each step's
-// parallel part on the pool: the road for batches of at most one e-mail,
-// whose trace and "DEBUG" lines come from the calling thread.
-void run_steps(const RustEnsemble& ensemble, const std::vector<std::string>& emails,
-               std::vector<CustomFeatures>& features, PipelineOutput& out) {
-  const std::size_t n = emails.size();
-  std::vector<std::string> lowered(n);
-  parallel_for_index(n, [&](std::size_t i) { lowered[i] = to_lower(emails[i]); });
-  parallel_for_index(
-      n, [&](std::size_t i) { features[i] = extract_custom_features(emails[i], lowered[i]); });
-  std::array<CsrMatrix, kBaseModels> tfidf = transform_all(ensemble, lowered);
-  lowered = {};
-  std::array<std::vector<double>, kBaseModels> scaled = scale_features(ensemble, features, 0, n);
-  for (std::size_t m = 0; m < kBaseModels; ++m) {
-    CsrMatrix joined = join_rows(tfidf[m], scaled[m]);
-    tfidf[m] = CsrMatrix();
-    out.base[m] = classify(ensemble, m, joined);
-  }
-}
-
-PipelineOutput run_pipeline(const RustEnsemble& ensemble, const std::vector<std::string>& emails,
-                            bool debug_lines) {
-  const std::size_t n = emails.size();
-  std::vector<CustomFeatures> features(n);
-  PipelineOutput out;
-  if (n >= 2) {
-    run_blocks(ensemble, emails, features, out);
-  } else {
-    run_steps(ensemble, emails, features, out);
   }
 
+  const RustEnsemble& ensemble_;
+  const std::vector<std::string>& emails_;
+  std::vector<CustomFeatures>& features_;
+  PipelineOutput& out_;
+  StageProfile* profile_;  // null unless the call is profiled
+  const std::size_t n_;
+  const std::size_t blocks_;
+  std::vector<BlockFailures> failures_;
+  // Joined matrices of the models that may warn, scored in row order last.
+  std::vector<std::array<std::optional<CsrMatrix>, kBaseModels>> deferred_;
+};
+
+// Steps 6 and 7: each e-mail's meta row (the four base pairs, then its raw
+// features), with the "DEBUG" lines of a batch of one, and the meta classifier.
+std::vector<ProbabilityPair> meta_predict(
+    const RustEnsemble& ensemble, const std::vector<CustomFeatures>& features,
+    const std::array<std::vector<ProbabilityPair>, kBaseModels>& base, bool debug_lines) {
+  const std::size_t n = features.size();
   std::vector<std::vector<double>> meta_rows(n);
   for (std::size_t i = 0; i < n; ++i) {
     std::vector<double>& row = meta_rows[i];
     row.reserve(kMetaWidth);
     for (std::size_t m = 0; m < kBaseModels; ++m) {
-      const ProbabilityPair& pair = out.base[m][i];
+      const ProbabilityPair& pair = base[m][i];
       row.push_back(pair.clean_prob);
       row.push_back(pair.spam_prob);
       if (debug_lines) {
@@ -305,9 +283,20 @@ PipelineOutput run_pipeline(const RustEnsemble& ensemble, const std::vector<std:
       }
     }
   }
-  out.final_pairs = ensemble.meta_classifier.predict_proba(dense_rows_to_csr(meta_rows));
+  return ensemble.meta_classifier.predict_proba(dense_rows_to_csr(meta_rows));
+}
+
+PipelineOutput run_pipeline(const RustEnsemble& ensemble, const std::vector<std::string>& emails,
+                            bool debug_lines, StageProfile* profile = nullptr) {
+  const std::size_t n = emails.size();
+  std::vector<CustomFeatures> features(n);
+  PipelineOutput out;
+  BlockRunner(ensemble, emails, features, out, profile).run();
+  timed(profile != nullptr ? &profile->meta : nullptr,
+        [&] { out.final_pairs = meta_predict(ensemble, features, out.base, debug_lines); });
   return out;
 }
+
 
 LabelProbability final_label(const ProbabilityPair& pair, double probability_if_clean) {
   if (pair.spam_prob > pair.clean_prob) return {"spam", pair.spam_prob};
@@ -333,6 +322,12 @@ std::vector<LabelProbability> predict_batch_impl(const RustEnsemble& ensemble,
 std::vector<ProbabilityPair> predict_proba_batch_impl(const RustEnsemble& ensemble,
                                                       const std::vector<std::string>& emails) {
   return stacked_predict_proba(ensemble, emails);
+}
+
+std::vector<ProbabilityPair> stacked_predict_proba_profiled(const RustEnsemble& ensemble,
+                                                            const std::vector<std::string>& emails,
+                                                            StageProfile& profile) {
+  return run_pipeline(ensemble, emails, emails.size() == 1, &profile).final_pairs;
 }
 
 std::vector<BaseAndFinalPrediction> predict_with_base_models_impl(

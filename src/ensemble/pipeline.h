@@ -3,13 +3,16 @@
 // base model, then the meta classifier over the base probabilities and the
 // raw features. Per-e-mail steps run on the process-wide pool; results keep
 // input order whatever the scheduling, and do not depend on the pool's size.
-// A batch of two or more e-mails goes through those steps in blocks of
-// e-mails, one pool task per block, so no whole-batch matrix is built; a
-// failure is still the one the step-by-step order would meet first.
+// Every batch goes through those steps in blocks of e-mails, one pool task per
+// block, so no whole-batch matrix is built; a batch of one is a single block
+// on the calling thread, which writes its trace and "DEBUG" lines. A failure
+// is still the one the step-by-step order would meet first.
 #ifndef VESKO_ENSEMBLE_PIPELINE_H_
 #define VESKO_ENSEMBLE_PIPELINE_H_
 
 #include <array>
+#include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -48,6 +51,23 @@ std::vector<ProbabilityPair> predict_proba_batch_impl(const RustEnsemble& ensemb
 // "DEBUG" lines of the ensemble's own.
 std::vector<BaseAndFinalPrediction> predict_with_base_models_impl(
     const RustEnsemble& ensemble, const std::vector<std::string>& emails);
+
+// Where a call's time goes, for the stage benchmark: the nanoseconds each step
+// took, summed over every block and every thread that ran it.
+struct StageProfile {
+  std::atomic<std::uint64_t> lower_case{0};
+  std::atomic<std::uint64_t> features{0};
+  std::array<std::atomic<std::uint64_t>, 4> transform{};
+  std::atomic<std::uint64_t> scaling{0};
+  std::array<std::atomic<std::uint64_t>, 4> join{};
+  std::array<std::atomic<std::uint64_t>, 4> classify{};
+  std::atomic<std::uint64_t> meta{0};  // the meta rows and the meta classifier
+};
+
+// stacked_predict_proba with every step timed into `profile`.
+std::vector<ProbabilityPair> stacked_predict_proba_profiled(const RustEnsemble& ensemble,
+                                                            const std::vector<std::string>& emails,
+                                                            StageProfile& profile);
 
 }  // namespace vesko
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <utility>
 
+#include "ensemble/model_set.h"
 #include "models/model_files.h"
 
 namespace vesko {
@@ -14,40 +15,13 @@ std::string model_file_path(std::string_view model_dir, std::string_view file_na
   return path;
 }
 
-Expected<RustEnsemble> assemble_ensemble(ModelRecords records) {
-  std::array<FeatureScaler, 4> scalers;
-  for (std::size_t m = 0; m < scalers.size(); ++m) {
-    scalers[m] = FeatureScaler::from_tfidf_model(records.tfidf[m]);
-  }
-  TfidfVectorizer tfidf1 =
-      TfidfVectorizer::from_model(std::move(records.tfidf[0]), TokenizerMode::WordUnigrams);
-  TfidfVectorizer tfidf2 =
-      TfidfVectorizer::from_model(std::move(records.tfidf[1]), TokenizerMode::WordBigrams);
-  TfidfVectorizer tfidf3 =
-      TfidfVectorizer::from_model(std::move(records.tfidf[2]), TokenizerMode::CharTrigrams);
-  TfidfVectorizer tfidf4 = TfidfVectorizer::from_model(std::move(records.tfidf[3]),
-                                                       TokenizerMode::WordUnigramsAndBigrams);
-
-  Expected<XGBoostModel> model4 = collect_tree_nodes(std::move(records.model4));
-  if (!model4) return Failure{model4.take_error()};
-  model4->pack();  // the flat forest that batch walks use
-
-  return RustEnsemble{
-      std::move(tfidf1), std::move(records.model1), std::move(scalers[0]),
-      std::move(tfidf2), std::move(records.model2), std::move(scalers[1]),
-      std::move(tfidf3), std::move(records.model3), std::move(scalers[2]),
-      std::move(tfidf4), std::move(model4).value(), std::move(scalers[3]),
-      std::move(records.meta_classifier), true,
-  };
-}
-
 // One file at a time, in this order; the first failure ends the load, so the
 // files after it are never opened.
 Expected<RustEnsemble> load_ensemble(std::string_view model_dir) {
   static constexpr std::array<std::string_view, 4> kTfidfFiles = {
       "model1_tfidf.msgpack", "model2_tfidf.msgpack", "model3_tfidf.msgpack",
       "model4_tfidf.msgpack"};
-  ModelRecords records;
+  ModelSet records;
   for (std::size_t m = 0; m < kTfidfFiles.size(); ++m) {
     Expected<TfidfModel> model = load_tfidf_model(model_file_path(model_dir, kTfidfFiles[m]));
     if (!model) return Failure{model.take_error()};

@@ -14,6 +14,7 @@
 #include "models/naive_bayes.h"
 #include "models/svm.h"
 #include "models/xgboost.h"
+#include "models/xgboost_model_file.h"
 #include "tfidf/tfidf_model.h"
 
 namespace vesko {

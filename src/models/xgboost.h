@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <span>
 #include <string>
 #include <vector>
@@ -18,15 +17,6 @@
 namespace vesko {
 
 class PackedForest;
-
-// The record of "model4.msgpack" as decoded: each tree still a generic value.
-struct XGBoostModelFile {
-  std::vector<nlohmann::json> trees;
-  std::uint64_t n_estimators = 0;
-  double learning_rate = 0.0;
-  double base_score = 0.0;
-  std::vector<std::string> classes;
-};
 
 // The boosted-tree model with its trees converted. Immutable after load; safe
 // to share across threads.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "common/fatal_error.h"
@@ -39,33 +40,64 @@ std::vector<double> weights(std::size_t n, double seed) {
   return w;
 }
 
+BaseModel base_model(TfidfModel tfidf, TokenizerMode mode, Classifier classifier) {
+  FeatureScaler scaler = FeatureScaler::from_tfidf_model(tfidf);
+  return {TfidfVectorizer::from_model(std::move(tfidf), mode), std::move(scaler),
+          std::move(classifier)};
+}
+
+NaiveBayesModel& naive_bayes(RustEnsemble& e) {
+  return std::get<NaiveBayesModel>(e.base_models[0].classifier);
+}
+LogisticRegressionModel& logistic(RustEnsemble& e) {
+  return std::get<LogisticRegressionModel>(e.base_models[1].classifier);
+}
+LinearSVMModel& svm(RustEnsemble& e) { return std::get<LinearSVMModel>(e.base_models[2].classifier); }
+XGBoostModel& trees(RustEnsemble& e) { return std::get<XGBoostModel>(e.base_models[3].classifier); }
+
+std::vector<std::string> word_pairs() {
+  std::vector<std::string> pairs;
+  for (std::size_t i = 0; i + 1 < kWords.size(); ++i) pairs.push_back(kWords[i] + " " + kWords[i + 1]);
+  return pairs;
+}
+
 // A small but complete ensemble; `meta_intercept` fixes the final pair when
 // `meta_coef_zero` is set.
 RustEnsemble make_ensemble(double meta_intercept, bool meta_coef_zero) {
-  std::vector<std::string> pairs;
-  for (std::size_t i = 0; i + 1 < kWords.size(); ++i)
-    pairs.push_back(kWords[i] + " " + kWords[i + 1]);
-  std::vector<std::string> trigrams = {"fre", "ree", "mon", "one", "ney", "cli", "eet", "ing"};
+  const std::vector<std::string> pairs = word_pairs();
+  const std::vector<std::string> trigrams = {"fre", "ree", "mon", "one", "ney", "cli", "eet", "ing"};
   std::vector<std::string> mixed = kWords;
   mixed.insert(mixed.end(), pairs.begin(), pairs.end());
-
   const std::size_t v1 = kWords.size(), v2 = pairs.size(), v3 = trigrams.size(), v4 = mixed.size();
-  RustEnsemble e{
-      TfidfVectorizer::from_model(tfidf_model(kWords, "minmax"), TokenizerMode::WordUnigrams),
-      NaiveBayesModel{{weights(v1 + kFeatures, 0.1), weights(v1 + kFeatures, 0.9)},
-                      {std::log(0.5), std::log(0.5)},
-                      {"clean", "spam"}},
-      {},
-      TfidfVectorizer::from_model(tfidf_model(pairs, "standard"), TokenizerMode::WordBigrams),
-      LogisticRegressionModel{{weights(v2 + kFeatures, 0.3)}, {0.1}, {"clean", "spam"}, {}, {}},
-      {},
-      TfidfVectorizer::from_model(tfidf_model(trigrams, "none"), TokenizerMode::CharTrigrams),
-      LinearSVMModel{{weights(v3 + kFeatures, 0.5)}, {-0.2}, {"clean", "spam"}},
-      {},
-      TfidfVectorizer::from_model(tfidf_model(mixed, "standard"),
-                                  TokenizerMode::WordUnigramsAndBigrams),
-      XGBoostModel{},
-      {},
+
+  TreeNode root;
+  root.nodeid = 0;
+  root.split = "f" + std::to_string(v4);  // the first hand-made feature column
+  root.split_condition = 0.0;
+  root.yes = 1;
+  root.no = 2;
+  root.children = {testing_trees::leaf(-0.5), testing_trees::leaf(0.25)};
+  root.children[0].nodeid = 1;
+  root.children[1].nodeid = 2;
+  XGBoostModel forest;
+  forest.trees.push_back(root);
+  forest.base_score = 0.4;
+  forest.pack();  // as load does
+
+  return RustEnsemble{
+      {
+          base_model(tfidf_model(kWords, "minmax"), TokenizerMode::WordUnigrams,
+                     NaiveBayesModel{{weights(v1 + kFeatures, 0.1), weights(v1 + kFeatures, 0.9)},
+                                     {std::log(0.5), std::log(0.5)},
+                                     {"clean", "spam"}}),
+          base_model(tfidf_model(pairs, "standard"), TokenizerMode::WordBigrams,
+                     LogisticRegressionModel{
+                         {weights(v2 + kFeatures, 0.3)}, {0.1}, {"clean", "spam"}, {}, {}}),
+          base_model(tfidf_model(trigrams, "none"), TokenizerMode::CharTrigrams,
+                     LinearSVMModel{{weights(v3 + kFeatures, 0.5)}, {-0.2}, {"clean", "spam"}}),
+          base_model(tfidf_model(mixed, "standard"), TokenizerMode::WordUnigramsAndBigrams,
+                     std::move(forest)),
+      },
       LogisticRegressionModel{{meta_coef_zero ? std::vector<double>(37, 0.0) : weights(37, 0.7)},
                               {meta_intercept},
                               {"clean", "spam"},
@@ -73,24 +105,6 @@ RustEnsemble make_ensemble(double meta_intercept, bool meta_coef_zero) {
                               std::vector<double>(37, 1.5)},
       true,
   };
-  e.model1_scaler = FeatureScaler::from_tfidf_model(tfidf_model(kWords, "minmax"));
-  e.model2_scaler = FeatureScaler::from_tfidf_model(tfidf_model(pairs, "standard"));
-  e.model4_scaler = FeatureScaler::from_tfidf_model(tfidf_model(mixed, "standard"));
-  TreeNode root;
-  root.nodeid = 0;
-  root.split = "f" + std::to_string(v4);  // the first hand-made feature column
-  root.split_condition = 0.0;
-  root.yes = 1;
-  root.no = 2;
-  root.children.resize(2);
-  root.children[0].nodeid = 1;
-  root.children[0].leaf = -0.5;
-  root.children[1].nodeid = 2;
-  root.children[1].leaf = 0.25;
-  e.model4.trees.push_back(root);
-  e.model4.base_score = 0.4;
-  e.model4.pack();  // as load does
-  return e;
 }
 
 std::vector<std::string> random_emails(std::size_t count, unsigned seed) {
@@ -135,7 +149,7 @@ TEST(Pipeline, LabelRules) {
 
 TEST(Pipeline, BaseLabelAtExactlyHalfIsClean) {
   RustEnsemble e = make_ensemble(0.0, false);
-  e.model1.feature_log_prob = {std::vector<double>(39, 0.0), std::vector<double>(39, 0.0)};
+  naive_bayes(e).feature_log_prob = {std::vector<double>(39, 0.0), std::vector<double>(39, 0.0)};
   std::vector<BaseAndFinalPrediction> base = predict_with_base_models_impl(e, {"x", "y"});
   EXPECT_STREQ(base[0].base_predictions[0].label, "clean");
   EXPECT_EQ(base[0].base_predictions[0].probability, 0.5);
@@ -199,7 +213,7 @@ TEST(Pipeline, ResultsDoNotDependOnThePoolSize) {
 
 TEST(Pipeline, DisagreeingModelsFailWithTheIndexMessage) {
   RustEnsemble e = make_ensemble(0.2, false);
-  e.model3.coef[0].resize(5);
+  svm(e).coef[0].resize(5);
   std::vector<std::string> emails = random_emails(20, 5);
   emails[0] = "";  // no trigram: the first stored column is the first feature's
   try {
@@ -221,19 +235,35 @@ TEST(Pipeline, FailureOrderAcrossBlocks) {
   };
 
   RustEnsemble e = make_ensemble(0.2, false);
-  e.model2.coef[0].resize(3);               // model 2 fails on every row
-  e.model1.feature_log_prob[1].resize(12);  // model 1 too, at the third feature
+  logistic(e).coef[0].resize(3);               // model 2 fails on every row
+  naive_bayes(e).feature_log_prob[1].resize(12);  // model 1 too, at the third feature
   EXPECT_EQ(failure(e), "index out of bounds: the len is 12 but the index is 12");
 
   // Only the last rows' pair "viagra offer" (column 6) lies beyond the idf:
   // a transform failure comes before any scoring failure.
-  std::vector<std::string> pairs;
-  for (std::size_t i = 0; i + 1 < kWords.size(); ++i)
-    pairs.push_back(kWords[i] + " " + kWords[i + 1]);
-  TfidfModel short_idf = tfidf_model(pairs, "standard");
+  TfidfModel short_idf = tfidf_model(word_pairs(), "standard");
   short_idf.idf.resize(6);
-  e.model2_tfidf = TfidfVectorizer::from_model(std::move(short_idf), TokenizerMode::WordBigrams);
+  e.base_models[1].vectorizer =
+      TfidfVectorizer::from_model(std::move(short_idf), TokenizerMode::WordBigrams);
   EXPECT_EQ(failure(e), "index out of bounds: the len is 6 but the index is 6");
+}
+
+// A batch of one runs its four transforms side by side, yet the failure is
+// always the lowest model's, as going model by model.
+TEST(Pipeline, FailureOfABatchOfOneIsTheLowestModels) {
+  RustEnsemble e = make_ensemble(0.2, false);
+  TfidfModel pairs = tfidf_model(word_pairs(), "standard");
+  pairs.idf.clear();
+  e.base_models[1].vectorizer =
+      TfidfVectorizer::from_model(std::move(pairs), TokenizerMode::WordBigrams);
+  TfidfModel trigrams = tfidf_model({"fre", "ree"}, "none");
+  trigrams.idf.resize(1);
+  e.base_models[2].vectorizer =
+      TfidfVectorizer::from_model(std::move(trigrams), TokenizerMode::CharTrigrams);
+  for (int round = 0; round < 50; ++round) {
+    ASSERT_EQ(fatal_message([&] { predict_proba_batch_impl(e, {"free money"}); }),
+              "index out of bounds: the len is 0 but the index is 0");
+  }
 }
 
 // Walks that cannot go on write their warnings in row order, whatever the
@@ -242,12 +272,12 @@ TEST(Pipeline, FailureOrderAcrossBlocks) {
 TEST(Pipeline, TreeWarningsComeInRowOrder) {
   for (std::size_t depth : {0u, 500u}) {
     RustEnsemble e = make_ensemble(0.2, false);
-    TreeNode root = e.model4.trees[0];
+    TreeNode root = trees(e).trees[0];
     root.split_condition = -0.2;  // the first feature scaled: (x - 0.5) / 2.0
     root.yes = 7;                 // neither child exists
     root.no = 8;
-    e.model4.trees[0] = testing_trees::shared_child_chain(depth, std::move(root));
-    e.model4.pack();
+    trees(e).trees[0] = testing_trees::shared_child_chain(depth, std::move(root));
+    trees(e).pack();
     std::vector<std::string> emails;
     std::string expected;
     for (int i = 0; i < 300; ++i) {
@@ -268,12 +298,12 @@ TEST(Pipeline, TreeWarningsComeInRowOrder) {
 // such a chain once per call took time doubling with each level.
 TEST(Pipeline, SharedChildChainsScoreLikeTheirLeaf) {
   RustEnsemble flat = make_ensemble(0.2, false);
-  flat.model4.trees = {testing_trees::leaf(0.25)};
-  flat.model4.pack();
+  trees(flat).trees = {testing_trees::leaf(0.25)};
+  trees(flat).pack();
   for (std::size_t depth : {40u, 500u}) {
     RustEnsemble chained = make_ensemble(0.2, false);
-    chained.model4.trees = {testing_trees::shared_child_chain(depth, testing_trees::leaf(0.25))};
-    chained.model4.pack();
+    trees(chained).trees = {testing_trees::shared_child_chain(depth, testing_trees::leaf(0.25))};
+    trees(chained).pack();
     for (std::size_t n : {2u, 70u}) {
       std::vector<std::string> emails = random_emails(n, 7);
       testing::internal::CaptureStderr();
