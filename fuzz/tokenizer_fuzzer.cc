@@ -1,11 +1,9 @@
 // Terms and TF-IDF rows of any text. The first input byte picks the
 // vectorizer's options; the rest, made valid UTF-8 (invalid bytes become
-// U+FFFD, as for Python strings), is the text. For each of the four modes:
-//   - for_each_term yields exactly what tokenize returns, term by term (the
-//     vectorizer counts through the first, the tests read the second);
-//   - a vectorizer whose vocabulary is every other distinct term of the text
-//     gives a matrix that keeps the CSR invariants, whose row holds exactly the
-//     columns of the vocabulary terms the text contains, with finite values.
+// U+FFFD, as for Python strings), is the text. For each of the four modes, a
+// vectorizer whose vocabulary is every other distinct term of the text gives a
+// matrix that keeps the CSR invariants, whose row holds exactly the columns of
+// the vocabulary terms the text contains, with finite values.
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +20,7 @@
 #include "common/thread_pool.h"
 #include "common/csr_matrix.h"
 #include "tfidf/tfidf_model.h"
+#include "tfidf/term_list.h"
 #include "tfidf/tokenizer.h"
 #include "tfidf/vectorizer.h"
 #include "valid_utf8.h"
@@ -58,16 +57,7 @@ void check_matrix(const vesko::CsrMatrix& m, std::size_t rows, std::size_t cols)
 
 void check_mode(vesko::TokenizerMode mode, std::uint8_t options, const std::string& text) {
   const vesko::Tokenizer tokenizer(mode);
-  const std::vector<std::string> terms = tokenizer.tokenize(text);
-
-  vesko::TokenScratch scratch;
-  std::size_t next = 0;
-  tokenizer.for_each_term(text, scratch, [&](std::string_view term) {
-    require(next < terms.size(), "for_each_term gives more terms than tokenize");
-    require(term == terms[next], "for_each_term and tokenize differ");
-    ++next;
-  });
-  require(next == terms.size(), "for_each_term gives fewer terms than tokenize");
+  const std::vector<std::string> terms = vesko::term_list(tokenizer, text);
 
   // Every other distinct term, in order of first appearance, numbered in
   // reverse so that columns do not follow the text's order.

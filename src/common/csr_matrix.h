@@ -25,19 +25,9 @@ class CsrMatrix {
 
   CsrMatrix() : indptr_{0} {}
 
-  // Builds from (row, column, value) triplets in any order: sorted by (row,
-  // column), values at one position summed, the shape exactly (rows, cols).
-  // Throws FatalError "all inputs should have the same length" (columns
-  // compared with rows first, then values with rows), then "row indices should
-  // be within shape" (all rows checked before any column), then "col indices
-  // should be within shape".
-  static CsrMatrix from_triplets(std::size_t rows, std::size_t cols,
-                                 const std::vector<std::size_t>& row_indices,
-                                 const std::vector<std::size_t>& col_indices,
-                                 const std::vector<double>& values);
-
-  // Takes over arrays that already satisfy the invariants above; used by the
-  // row-wise builders, which establish them as they go. Not checked here.
+  // Takes over arrays that already satisfy the invariants above; every
+  // builder (the vectorizer, the joins) establishes them as it goes, row by
+  // row. Not checked here.
   static CsrMatrix from_sorted_parts(std::size_t rows, std::size_t cols,
                                      std::vector<std::size_t> indptr,
                                      Indices indices, Values data);

@@ -17,8 +17,7 @@ class FatalError : public std::runtime_error {
  public:
   enum class Kind {
     kIndexOutOfBounds,  // "index out of bounds: the len is L but the index is I"
-    kOutsideShape,      // "row indices should be within shape", "col indices ..."
-    kLengthMismatch,    // "all inputs should have the same length"
+    kOutsideShape,      // "col indices should be within shape"
   };
 
   FatalError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}

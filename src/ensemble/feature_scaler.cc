@@ -45,11 +45,4 @@ void apply_feature_scaler(std::span<const double> features, const FeatureScaler&
   }
 }
 
-std::vector<double> apply_feature_scaler(std::span<const double> features,
-                                         const FeatureScaler& scaler) {
-  std::vector<double> out(features.size());
-  apply_feature_scaler(features, scaler, out);
-  return out;
-}
-
 }  // namespace vesko

@@ -31,10 +31,6 @@ struct FeatureScaler {
 void apply_feature_scaler(std::span<const double> features, const FeatureScaler& scaler,
                           std::span<double> out);
 
-// The same, returning a new vector.
-std::vector<double> apply_feature_scaler(std::span<const double> features,
-                                         const FeatureScaler& scaler);
-
 }  // namespace vesko
 
 #endif  // VESKO_ENSEMBLE_FEATURE_SCALER_H_

@@ -1,6 +1,7 @@
-#include "models/model_records.h"
-
+// The field tables of the five model records, and their decoders (declared
+// in model_files.h).
 #include "models/model_files.h"
+#include "models/record_decoder.h"
 
 namespace vesko {
 namespace {
@@ -56,30 +57,6 @@ constexpr RecordLayout kLinearSvmSpec{"LinearSVMModel", kLinearSvmFields, 3};
 constexpr RecordLayout kXgboostSpec{"XGBoostModel", kXgboostFields, 5};
 
 }  // namespace
-
-const RecordLayout& tfidf_model_spec() { return kTfidfSpec; }
-const RecordLayout& naive_bayes_model_spec() { return kNaiveBayesSpec; }
-const RecordLayout& logistic_regression_model_spec() { return kLogisticSpec; }
-const RecordLayout& linear_svm_model_spec() { return kLinearSvmSpec; }
-const RecordLayout& xgboost_model_spec() { return kXgboostSpec; }
-
-std::size_t tfidf_model_field_from_name(std::string_view key) {
-  return field_from_name(kTfidfSpec, key);
-}
-std::size_t naive_bayes_model_field_from_name(std::string_view key) {
-  return field_from_name(kNaiveBayesSpec, key);
-}
-std::size_t logistic_regression_model_field_from_name(std::string_view key) {
-  return field_from_name(kLogisticSpec, key);
-}
-std::size_t linear_svm_model_field_from_name(std::string_view key) {
-  return field_from_name(kLinearSvmSpec, key);
-}
-std::size_t xgboost_model_field_from_name(std::string_view key) {
-  return field_from_name(kXgboostSpec, key);
-}
-
-std::string default_norm() { return "l2"; }
 
 Expected<TfidfModel> decode_tfidf_model(std::span<const std::uint8_t> bytes) {
   return decode_record_bytes<TfidfModel>(bytes, kTfidfSpec);

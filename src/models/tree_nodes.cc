@@ -1,5 +1,9 @@
-#include "models/tree_nodes.h"
-
+// Conversion of boosted trees held as generic values into TreeNode records.
+// A node is an object (fields by name, taken in ascending key order, so
+// "children" converts before the node's own fields) or an array (fields by
+// position, at most 8). The messages are the ones earlier releases gave for
+// malformed trees. Recursion depth follows the tree, which the file decoder's
+// nesting budget bounds at about 510 levels.
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -60,6 +64,32 @@ std::string format_json_float(double value) {
     out += std::to_string(point - 1);
   }
   return out;
+}
+
+// How a generic value is described in conversion messages: "null",
+// "boolean `true`", "integer `-1`", "floating point `1.5`", "string \"x\"",
+// "sequence", "map".
+std::string describe_tree_value(const Json& value) {
+  switch (value.type()) {
+    case Json::value_t::null:
+      return "null";
+    case Json::value_t::boolean:
+      return describe_bool(value.get<bool>());
+    case Json::value_t::number_unsigned:
+      return describe_integer(value.get<std::uint64_t>());
+    case Json::value_t::number_integer:
+      return describe_integer(value.get<std::int64_t>());
+    case Json::value_t::number_float:
+      return "floating point `" + format_json_float(value.get<double>()) + "`";
+    case Json::value_t::string:
+      return describe_string(value.get_ref<const std::string&>());
+    case Json::value_t::array:
+      return "sequence";
+    case Json::value_t::object:
+      return "map";
+    default:
+      return "byte array";  // binary values are never built from model files
+  }
 }
 
 bool fail_type(const Json& value, std::string_view expected, std::string& error) {
@@ -210,43 +240,6 @@ bool convert_node(const Json& value, TreeNode& node, std::string& error) {
 }
 
 }  // namespace
-
-std::string describe_tree_value(const Json& value) {
-  switch (value.type()) {
-    case Json::value_t::null:
-      return "null";
-    case Json::value_t::boolean:
-      return describe_bool(value.get<bool>());
-    case Json::value_t::number_unsigned:
-      return describe_integer(value.get<std::uint64_t>());
-    case Json::value_t::number_integer:
-      return describe_integer(value.get<std::int64_t>());
-    case Json::value_t::number_float:
-      return "floating point `" + format_json_float(value.get<double>()) + "`";
-    case Json::value_t::string:
-      return describe_string(value.get_ref<const std::string&>());
-    case Json::value_t::array:
-      return "sequence";
-    case Json::value_t::object:
-      return "map";
-    default:
-      return "byte array";  // binary values are never built from model files
-  }
-}
-
-Expected<TreeNode> tree_node_from_value(const Json& value) {
-  TreeNode node;
-  std::string error;
-  if (!convert_node(value, node, error)) return Failure{std::move(error)};
-  return node;
-}
-
-Expected<std::vector<TreeNode>> tree_nodes_from_value(const Json& value) {
-  std::vector<TreeNode> nodes;
-  std::string error;
-  if (!convert_children(value, nodes, error)) return Failure{std::move(error)};
-  return nodes;
-}
 
 Expected<XGBoostModel> collect_tree_nodes(XGBoostModelFile model) {
   XGBoostModel out;

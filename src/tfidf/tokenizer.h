@@ -51,15 +51,13 @@ class Tokenizer {
 
   TokenizerMode mode() const { return mode_; }
 
-  // The terms of `text` in order: the words left to right (WordUnigrams and
-  // WordUnigramsAndBigrams), then the pairs, pair i = word i, " ", word i + 1
-  // (WordBigrams and WordUnigramsAndBigrams); or the trigrams left to right
-  // (CharTrigrams). Never fails; the empty text gives no terms. Thread-safe.
-  std::vector<std::string> tokenize(std::string_view text) const;
-
-  // Calls on_term(std::string_view) for each term, in the order of tokenize().
-  // A term view is valid only during its call: it points into `text` or into
-  // `scratch`. Thread-safe with one scratch per thread.
+  // Calls on_term(std::string_view) for each term of `text`, in order: the
+  // words left to right (WordUnigrams and WordUnigramsAndBigrams), then the
+  // pairs, pair i = word i, " ", word i + 1 (WordBigrams and
+  // WordUnigramsAndBigrams); or the trigrams left to right (CharTrigrams). A
+  // term view is valid only during its call: it points into `text` or into
+  // `scratch`. Never fails; the empty text gives no terms. Thread-safe with one
+  // scratch per thread.
   template <typename OnTerm>
   void for_each_term(std::string_view text, TokenScratch& scratch, OnTerm&& on_term) const;
 

@@ -22,6 +22,13 @@ FeatureScaler make(std::string type, std::optional<std::vector<double>> mean,
   return s;
 }
 
+// The scaled copy of `features`.
+std::vector<double> scaled(const std::vector<double>& features, const FeatureScaler& scaler) {
+  std::vector<double> out(features.size());
+  apply_feature_scaler(features, scaler, out);
+  return out;
+}
+
 TEST(FeatureScaler, FromTfidfModelCopiesFieldsAndDefaultsToNone) {
   TfidfModel model;
   EXPECT_EQ(FeatureScaler::from_tfidf_model(model).scaler_type, "none");
@@ -36,13 +43,13 @@ TEST(FeatureScaler, FromTfidfModelCopiesFieldsAndDefaultsToNone) {
 TEST(FeatureScaler, StandardAndMinmaxArithmetic) {
   std::vector<double> x = {1.0, 4.0, 2.0};
   EXPECT_EQ(
-      apply_feature_scaler(x, make("standard", {{1.0, 2.0, 0.0, 9.0}}, {{2.0, 4.0, 1.0, 9.0}})),
+      scaled(x, make("standard", {{1.0, 2.0, 0.0, 9.0}}, {{2.0, 4.0, 1.0, 9.0}})),
       (std::vector<double>{0.0, 0.5, 2.0}));
   // Subtract first, then multiply.
   EXPECT_EQ(
-      apply_feature_scaler(x, make("minmax", std::nullopt, {{0.1, 0.1, 3.0}}, {{1.0, 1.0, 0.5}})),
+      scaled(x, make("minmax", std::nullopt, {{0.1, 0.1, 3.0}}, {{1.0, 1.0, 0.5}})),
       (std::vector<double>{0.0, (4.0 - 1.0) * 0.1, 4.5}));
-  std::vector<double> zero_scale = apply_feature_scaler(
+  std::vector<double> zero_scale = scaled(
       std::vector<double>{1.0, 2.0}, make("standard", {{1.0, 1.0}}, {{0.0, 0.0}}));
   EXPECT_TRUE(std::isnan(zero_scale[0]));
   EXPECT_TRUE(std::isinf(zero_scale[1]));
@@ -56,15 +63,15 @@ TEST(FeatureScaler, UnchangedWhenTypeOrVectorsDoNotApply) {
            make("standard", std::nullopt, {{2.0, 2.0}}),
            make("minmax", {{1.0, 1.0}}, {{2.0, 2.0}}),  // no scaler_min
        }) {
-    EXPECT_EQ(apply_feature_scaler(x, s), x) << s.scaler_type;
+    EXPECT_EQ(scaled(x, s), x) << s.scaler_type;
   }
-  EXPECT_TRUE(apply_feature_scaler(std::vector<double>{}, make("standard", {{}}, {{}})).empty());
+  EXPECT_TRUE(scaled(std::vector<double>{}, make("standard", {{}}, {{}})).empty());
 }
 
 TEST(FeatureScaler, ShortVectorFailsAtTheFirstMissingIndex) {
   std::vector<double> x(29, 1.0);
   auto message = [&](const FeatureScaler& s) {
-    return fatal_message([&] { apply_feature_scaler(x, s); });
+    return fatal_message([&] { scaled(x, s); });
   };
   std::vector<double> full(29, 1.0), ten(10, 1.0), twelve(12, 1.0);
   EXPECT_EQ(message(make("standard", ten, full)),

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/fatal_error.h"
+#include "csr_rows.h"
 #include "fatal_message.h"
 
 namespace vesko {
@@ -14,7 +15,7 @@ namespace {
 // Every feature is stored after the TF-IDF columns, zeros included.
 TEST(CombineFeatures, AppendsEveryFeatureAfterTheTfidfColumns) {
   constexpr std::size_t k = kCustomFeatureCount;
-  CsrMatrix tfidf = CsrMatrix::from_triplets(3, 5, {0, 0, 2}, {4, 1, 0}, {0.5, 0.25, 1.0});
+  CsrMatrix tfidf = testing_rows::matrix(5, {{{1, 0.25}, {4, 0.5}}, {}, {{0, 1.0}}});
   std::vector<double> custom(3 * k, 0.0);
   custom[0] = 1.0;
   custom[2 * k + k - 1] = -2.0;
@@ -29,14 +30,14 @@ TEST(CombineFeatures, AppendsEveryFeatureAfterTheTfidfColumns) {
   EXPECT_EQ(joined.indices().back(), 5 + k - 1);
   EXPECT_EQ(joined.data().back(), -2.0);
 
-  CsrMatrix empty = combine_features(CsrMatrix::from_triplets(0, 7, {}, {}, {}), {});
+  CsrMatrix empty = combine_features(testing_rows::matrix(7, {}), {});
   EXPECT_EQ(empty.rows(), 0u);
   EXPECT_EQ(empty.cols(), 7 + k);
   EXPECT_EQ(empty.nnz(), 0u);
 
   std::vector<double> one_row(k, 1.0);
   EXPECT_EQ(fatal_message([&] {
-              combine_features(CsrMatrix::from_triplets(2, 1, {}, {}, {}), one_row);
+              combine_features(testing_rows::matrix(1, {{}, {}}), one_row);
             }),
             "index out of bounds: the len is 1 but the index is 1");
 }

@@ -10,7 +10,7 @@
 
 #include "common/fatal_error.h"
 #include "fatal_message.h"
-#include "models/csr_rows.h"
+#include "csr_rows.h"
 
 namespace vesko {
 namespace {

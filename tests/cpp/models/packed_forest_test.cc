@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "models/csr_rows.h"
+#include "csr_rows.h"
 #include "models/xgboost.h"
 
 namespace vesko {

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "models/model_files.h"
-#include "models/model_records.h"
 #include "models/msgpack_builder.h"
 
 namespace vesko {
@@ -316,17 +315,6 @@ TEST(OtherRecords, MapFormsAndMissingFields) {
   ASSERT_TRUE(x) << x.error();
   EXPECT_EQ(x->trees.size(), 1u);
   EXPECT_EQ(x->base_score, 0.5);
-}
-
-TEST(FieldNames, MatchExactBytes) {
-  EXPECT_EQ(tfidf_model_field_from_name("vocabulary"), 0u);
-  EXPECT_EQ(tfidf_model_field_from_name("scaler_min"), 8u);
-  EXPECT_EQ(tfidf_model_field_from_name("Vocabulary"), 9u);
-  EXPECT_EQ(naive_bayes_model_field_from_name("classes"), 2u);
-  EXPECT_EQ(logistic_regression_model_field_from_name("scaler_scale"), 4u);
-  EXPECT_EQ(linear_svm_model_field_from_name("coef "), 3u);
-  EXPECT_EQ(xgboost_model_field_from_name("base_score"), 3u);
-  EXPECT_EQ(default_norm(), "l2");
 }
 
 }  // namespace

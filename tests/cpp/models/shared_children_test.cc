@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "models/csr_rows.h"
+#include "csr_rows.h"
 #include "models/packed_forest.h"
 #include "models/tree_chains.h"
 #include "models/xgboost.h"

@@ -1,5 +1,5 @@
 // Tree values as the decoder builds them, and their conversion into TreeNodes.
-#include "models/tree_nodes.h"
+#include "models/model_files.h"
 
 #include <gtest/gtest.h>
 
@@ -74,6 +74,17 @@ TEST(TreeValue, Messages) {
   for (const auto& c : cases) EXPECT_EQ(tree_value_error(c.bytes), c.message);
 }
 
+// One tree converted as load converts it: the node, or the conversion text
+// without the "Failed to deserialize tree: " that collect_tree_nodes puts
+// before it.
+Expected<TreeNode> tree_node_from_value(const json& value) {
+  XGBoostModelFile file;
+  file.trees.push_back(value);
+  Expected<XGBoostModel> model = collect_tree_nodes(std::move(file));
+  if (!model) return Failure{model.error().substr(std::string("Failed to deserialize tree: ").size())};
+  return std::move(model->trees[0]);
+}
+
 std::string node_error(const json& value) {
   auto node = tree_node_from_value(value);
   return node ? "<ok>" : node.error();
@@ -100,9 +111,9 @@ TEST(TreeNodeFromValue, ObjectAndArrayForms) {
   EXPECT_EQ(split->children[1].nodeid, 2u);
   EXPECT_FALSE(split->children[1].leaf.has_value());
 
-  auto nodes = tree_nodes_from_value(json::parse("[[5], {\"nodeid\": 6}]"));
-  ASSERT_TRUE(nodes);
-  EXPECT_EQ(nodes->at(1).nodeid, 6u);
+  auto parent = tree_node_from_value(json::parse(R"({"nodeid": 0, "children": [[5], {"nodeid": 6}]})"));
+  ASSERT_TRUE(parent);
+  EXPECT_EQ(parent->children.at(1).nodeid, 6u);
 }
 
 TEST(TreeNodeFromValue, Messages) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/fatal_error.h"
-#include "models/csr_rows.h"
+#include "csr_rows.h"
 #include "models/tree_walk.h"
 
 namespace vesko {

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tfidf/term_list.h"
+
 namespace vesko {
 namespace {
 
@@ -27,7 +29,7 @@ class TokenizeTest : public testing::TestWithParam<Case> {};
 
 TEST_P(TokenizeTest, GivesTermsInOrder) {
   const Case& c = GetParam();
-  EXPECT_EQ(Tokenizer(c.mode).tokenize(c.text), c.expected) << c.name;
+  EXPECT_EQ(term_list(Tokenizer(c.mode), c.text), c.expected) << c.name;
 }
 
 const Case kCases[] = {
@@ -119,10 +121,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, TokenizeTest, testing::ValuesIn(kCases),
 // under unigrams-and-bigrams; m code points give m - 2 trigrams.
 TEST(TokenizerTest, TermCountsFollowWordsAndCodePoints) {
   const std::string text = "one, two three.. four ü five\n";
-  EXPECT_EQ(Tokenizer(kUni).tokenize(text).size(), 5u);
-  EXPECT_EQ(Tokenizer(kBi).tokenize(text).size(), 4u);
-  EXPECT_EQ(Tokenizer(kUniBi).tokenize(text).size(), 9u);
-  EXPECT_EQ(Tokenizer(kTri).tokenize(text).size(), 29u - 2u);
+  EXPECT_EQ(term_list(Tokenizer(kUni), text).size(), 5u);
+  EXPECT_EQ(term_list(Tokenizer(kBi), text).size(), 4u);
+  EXPECT_EQ(term_list(Tokenizer(kUniBi), text).size(), 9u);
+  EXPECT_EQ(term_list(Tokenizer(kTri), text).size(), 29u - 2u);
 }
 
 // Words the plain way: one code point at a time through the word-character
@@ -181,7 +183,7 @@ TEST(TokenizerTest, WordsMatchACharacterByCharacterSplit) {
   for (int round = 0; round < 3000; ++round) {
     std::string text;
     for (int n = length(rng); n > 0; --n) text += pieces[piece(rng)];
-    ASSERT_EQ(tokenizer.tokenize(text), words_one_by_one(text)) << "round " << round;
+    ASSERT_EQ(term_list(tokenizer, text), words_one_by_one(text)) << "round " << round;
   }
 }
 

@@ -1,8 +1,11 @@
+#include "csr_rows.h"
+#include "tfidf/term_list.h"
 #include "tfidf/vectorizer.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -39,46 +42,30 @@ TfidfVectorizer make_vectorizer(Vocabulary vocabulary, std::vector<double> idf, 
 // and rebuilt from triplets.
 CsrMatrix reference_transform(const TfidfModel& model, TokenizerMode mode, const Texts& texts) {
   const Tokenizer tokenizer(mode);
-  const std::size_t num_columns = model.vocabulary.size();
-  std::vector<std::size_t> rows, cols;
-  std::vector<double> values;
+  std::vector<testing_rows::Row> rows(texts.size());
   for (std::size_t i = 0; i < texts.size(); ++i) {
-    const std::vector<std::string> terms = tokenizer.tokenize(texts[i]);
-    if (terms.empty()) continue;
-    std::unordered_map<std::uint64_t, std::size_t> counts;
-    if (!model.vocabulary.empty()) {
-      for (const std::string& term : terms) {
-        auto found = model.vocabulary.find(term);
-        if (found != model.vocabulary.end()) ++counts[found->second];
-      }
+    const std::vector<std::string> terms = term_list(tokenizer, texts[i]);
+    std::map<std::uint64_t, std::size_t> counts;  // ascending columns
+    for (const std::string& term : terms) {
+      auto found = model.vocabulary.find(term);
+      if (found != model.vocabulary.end()) ++counts[found->second];
     }
     for (const auto& [column, count] : counts) {
+      if (column >= model.idf.size()) throw_index_out_of_bounds(model.idf.size(), column);
       const double weight = model.sublinear_tf
                                 ? 1.0 + std::log(static_cast<double>(count))
                                 : static_cast<double>(count) / static_cast<double>(terms.size());
-      if (column >= model.idf.size()) throw_index_out_of_bounds(model.idf.size(), column);
-      rows.push_back(i);
-      cols.push_back(column);
-      values.push_back(weight * model.idf[column]);
+      rows[i].emplace_back(column, weight * model.idf[column]);
     }
-  }
-  CsrMatrix raw = CsrMatrix::from_triplets(texts.size(), num_columns, rows, cols, values);
-  const bool l2 = model.norm == "l2";
-  if (!l2 && model.norm != "l1") return raw;
-  rows.clear();
-  cols.clear();
-  values.clear();
-  for (std::size_t i = 0; i < raw.rows(); ++i) {
+    const bool l2 = model.norm == "l2";
+    if (!l2 && model.norm != "l1") continue;
     double sum = 0.0;
-    for (double v : raw.row_values(i)) sum += l2 ? v * v : std::fabs(v);
-    const double divisor = l2 ? std::sqrt(sum) : sum;
-    for (std::size_t k = 0; k < raw.row_indices(i).size(); ++k) {
-      rows.push_back(i);
-      cols.push_back(raw.row_indices(i)[k]);
-      values.push_back(sum > 0.0 ? raw.row_values(i)[k] / divisor : raw.row_values(i)[k]);
+    for (const auto& entry : rows[i]) sum += l2 ? entry.second * entry.second : std::fabs(entry.second);
+    if (sum > 0.0) {
+      for (auto& entry : rows[i]) entry.second /= l2 ? std::sqrt(sum) : sum;
     }
   }
-  return CsrMatrix::from_triplets(texts.size(), num_columns, rows, cols, values);
+  return testing_rows::matrix(model.vocabulary.size(), rows);
 }
 
 void expect_same(const CsrMatrix& actual, const CsrMatrix& expected) {
@@ -212,7 +199,7 @@ TEST(VectorizerTest, CharTrigramsOfAnyBytesMatchTheStraightforwardMethod) {
   Vocabulary vocabulary;
   std::uniform_int_distribution<int> coin(0, 3);
   for (std::size_t i = 0; i < 100; ++i) {
-    for (std::string& term : tokenizer.tokenize(texts[i])) {
+    for (std::string& term : term_list(tokenizer, texts[i])) {
       if (coin(rng) != 0) vocabulary.emplace(std::move(term), vocabulary.size());
     }
   }
@@ -326,7 +313,7 @@ TEST(VectorizerTest, MatchesTheStraightforwardMethodBitForBit) {
       Vocabulary vocabulary;
       std::uniform_int_distribution<int> coin(0, 3);
       for (std::size_t i = 0; i < 10; ++i) {
-        for (std::string& term : tokenizer.tokenize(texts[i])) {
+        for (std::string& term : term_list(tokenizer, texts[i])) {
           if (coin(rng) != 0) vocabulary.emplace(std::move(term), 0);
         }
       }
