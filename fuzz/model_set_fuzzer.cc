@@ -103,16 +103,13 @@ BatchOutcome predict_all(const RustEnsemble& ensemble, const std::vector<std::st
 
 // The three methods run the same steps, so they fail alike or agree on
 // every e-mail: the label follows the pair, and predict_with_base_models
-// ends with the same label and spam probability. A batch of one e-mail runs
-// the four TF-IDF transforms side by side and keeps whichever failure came
-// first in time, so only larger batches are held to one message.
+// ends with the same label and spam probability.
 void check_agreement(const BatchOutcome& out, std::size_t n) {
   if (out.labels.failed || out.pairs.failed || out.with_base.failed) {
     if (!out.labels.failed || !out.pairs.failed || !out.with_base.failed) {
       finding("one method fails where another does not");
     }
-    if (n > 1 &&
-        (out.labels.message != out.pairs.message || out.pairs.message != out.with_base.message)) {
+    if (out.labels.message != out.pairs.message || out.pairs.message != out.with_base.message) {
       finding("the three methods fail with different messages");
     }
     return;
