@@ -21,7 +21,7 @@ Expected<RustEnsemble> assemble_ensemble(ModelSet records) {
   trees->pack();  // the flat forest that batch walks use; also tells whether walks can give up
 
   std::array<TfidfModel, 4>& tfidf = records.tfidf;
-  return RustEnsemble{
+  RustEnsemble ensemble{
       {
           make_base_model(std::move(tfidf[0]), TokenizerMode::WordUnigrams,
                           std::move(records.model1)),
@@ -35,6 +35,14 @@ Expected<RustEnsemble> assemble_ensemble(ModelSet records) {
       std::move(records.meta_classifier),
       true,
   };
+  // The vectorizers of words, of word pairs and of both read the same words;
+  // with one index they are counted together, each word and pair looked up
+  // once for all three.
+  TfidfVectorizer* word_vectorizers[] = {&ensemble.base_models[0].vectorizer,
+                                         &ensemble.base_models[1].vectorizer,
+                                         &ensemble.base_models[3].vectorizer};
+  TfidfVectorizer::share_term_index(word_vectorizers);
+  return ensemble;
 }
 
 }  // namespace vesko

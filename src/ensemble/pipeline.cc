@@ -131,6 +131,18 @@ class BlockRunner {
         failures_(blocks_),
         deferred_(blocks_) {
     for (std::vector<ProbabilityPair>& pairs : out_.base) pairs.resize(n_);
+    for (std::size_t m = 0; m < kBaseModels; ++m) {
+      const TfidfVectorizer& vectorizer = ensemble_.base_models[m].vectorizer;
+      auto same = [&](const std::vector<std::size_t>& group) {
+        return ensemble_.base_models[group[0]].vectorizer.shares_index_with(vectorizer);
+      };
+      auto group = std::find_if(vectorizer_groups_.begin(), vectorizer_groups_.end(), same);
+      if (group == vectorizer_groups_.end()) {
+        vectorizer_groups_.push_back({m});
+      } else {
+        group->push_back(m);
+      }
+    }
   }
 
   void run() {
@@ -201,19 +213,31 @@ class BlockRunner {
         })) {
       return;
     }
-    // A block of several e-mails is one of many tasks; the lone block of a
-    // batch of one runs its four transforms side by side.
+    // Vectorizers that share a term index are counted together. A block of
+    // several e-mails is one of many tasks; the lone block of a batch of one
+    // runs its groups side by side.
     std::array<CsrMatrix, kBaseModels> tfidf;
     std::array<bool, kBaseModels> transformed{};
-    auto transform = [&](std::size_t m) {
-      transformed[m] = attempt(kTransform, m, [&] {
-        tfidf[m] = ensemble_.base_models[m].vectorizer.transform(lowered);
-      });
+    auto transform = [&](std::size_t g) {
+      const std::vector<std::size_t>& group = vectorizer_groups_[g];
+      std::vector<const TfidfVectorizer*> vectorizers;
+      for (std::size_t m : group) vectorizers.push_back(&ensemble_.base_models[m].vectorizer);
+      std::vector<std::vector<TfidfRow>> rows;
+      if (!attempt(kTransform, group[0], [&] {
+            rows = TfidfVectorizer::count_together(vectorizers, lowered);
+          })) {
+        return;
+      }
+      for (std::size_t i = 0; i < group.size(); ++i) {
+        transformed[group[i]] = attempt(kTransform, group[i], [&] {
+          tfidf[group[i]] = vectorizers[i]->to_matrix(std::move(rows[i]));
+        });
+      }
     };
     if (on_calling_thread) {
-      parallel_for_index(kBaseModels, transform);
+      parallel_for_index(vectorizer_groups_.size(), transform);
     } else {
-      for (std::size_t m = 0; m < kBaseModels; ++m) transform(m);
+      for (std::size_t g = 0; g < vectorizer_groups_.size(); ++g) transform(g);
     }
     if (std::find(transformed.begin(), transformed.end(), false) != transformed.end()) return;
     lowered = {};
@@ -244,6 +268,7 @@ class BlockRunner {
   StageProfile* profile_;  // null unless the call is profiled
   const std::size_t n_;
   const std::size_t blocks_;
+  std::vector<std::vector<std::size_t>> vectorizer_groups_;  // models by shared index, ascending
   std::vector<BlockFailures> failures_;
   // Joined matrices of the models that may warn, scored in row order last.
   std::vector<std::array<std::optional<CsrMatrix>, kBaseModels>> deferred_;

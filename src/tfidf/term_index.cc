@@ -73,31 +73,38 @@ class Occupancy {
 
 }  // namespace
 
-TermIndex::TermIndex(const Vocabulary& vocabulary, const HashKey& key) {
+TermIndex::TermIndex(std::span<const Vocabulary* const> vocabularies, const HashKey& key) {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     const bool last = attempt + 1 == kAttempts;
-    if (build(vocabulary, attempt == 0 ? key : derive_hash_key(key, attempt), !last)) return;
+    if (build(vocabularies, attempt == 0 ? key : derive_hash_key(key, attempt), !last)) return;
   }
 }
 
-bool TermIndex::build(const Vocabulary& vocabulary, const HashKey& key, bool give_up) {
+bool TermIndex::build(std::span<const Vocabulary* const> vocabularies, const HashKey& key,
+                      bool give_up) {
   key_ = key;
+  // Upper bounds: a term in several vocabularies takes one slot.
   std::size_t short_terms = 0;
   std::size_t long_terms = 0;
-  for (const auto& entry : vocabulary) {
-    if (!packable(entry.first)) continue;
-    ++(entry.first.size() < 8 ? short_terms : long_terms);
+  std::size_t all_terms = 0;
+  for (const Vocabulary* vocabulary : vocabularies) {
+    all_terms += vocabulary->size();
+    for (const auto& entry : *vocabulary) {
+      if (!packable(entry.first)) continue;
+      ++(entry.first.size() < 8 ? short_terms : long_terms);
+    }
   }
   const int short_bits = table_bits(short_terms);
   const int long_bits = table_bits(long_terms);
-  short_slots_.assign(std::size_t{1} << short_bits, ShortSlot{0, 0});
-  long_slots_.assign(std::size_t{1} << long_bits, LongSlot{0, 0, 0});
+  constexpr Columns kNoColumns = {kAbsent, kAbsent, kAbsent};
+  short_slots_.assign(std::size_t{1} << short_bits, ShortSlot{0, kNoColumns});
+  long_slots_.assign(std::size_t{1} << long_bits, LongSlot{0, 0, kNoColumns});
   short_mask_ = short_slots_.size() - 1;
   long_mask_ = long_slots_.size() - 1;
   short_shift_ = 64 - short_bits;
   long_shift_ = 64 - long_bits;
   int filter_bits = 6;
-  while ((std::size_t{1} << filter_bits) < 32 * vocabulary.size()) ++filter_bits;
+  while ((std::size_t{1} << filter_bits) < 32 * all_terms) ++filter_bits;
   filter_.assign((std::size_t{1} << filter_bits) / 64, 0);
   filter_mask_ = (std::uint64_t{1} << filter_bits) - 1;
   const auto filter_set = [this](std::uint64_t hash) {
@@ -112,29 +119,42 @@ bool TermIndex::build(const Vocabulary& vocabulary, const HashKey& key, bool giv
   const std::size_t long_bound = max_probe_bound(long_bits);
   Occupancy short_occupied(short_slots_.size());
   Occupancy long_occupied(long_slots_.size());
-  // Vocabulary keys are distinct, and packing is one-to-one for each length,
-  // so no key is inserted twice.
-  for (const auto& [term, column] : vocabulary) {
-    if (!packable(term)) {
-      filter_set(hash_unpacked(term));
-      continue;
-    }
-    const Key packed = pack(term);
-    const std::uint64_t hashed = hash(packed);
-    filter_set(hashed);
-    std::size_t probes = 1;
-    if (packed.high == 0) {
-      std::size_t i = hashed >> short_shift_;
-      for (; short_slots_[i].key != 0; i = (i + 1) & short_mask_) ++probes;
-      if (give_up && probes > short_bound) return false;
-      short_slots_[i] = ShortSlot{packed.low, column};
-      short_occupied.set(i);
-    } else {
-      std::size_t i = hashed >> long_shift_;
-      for (; long_slots_[i].high != 0; i = (i + 1) & long_mask_) ++probes;
-      if (give_up && probes > long_bound) return false;
-      long_slots_[i] = LongSlot{packed.low, packed.high, column};
-      long_occupied.set(i);
+  // Keys are distinct within a vocabulary, and packing is one-to-one for each
+  // length, so a slot with the same key holds the same term from another lane.
+  for (std::size_t lane = 0; lane < vocabularies.size(); ++lane) {
+    for (const auto& [term, column] : *vocabularies[lane]) {
+      if (!packable(term)) {
+        filter_set(hash_unpacked(term));
+        continue;
+      }
+      const Key packed = pack(term);
+      const std::uint64_t hashed = hash(packed);
+      filter_set(hashed);
+      const std::uint32_t narrow = column < kBeyond ? static_cast<std::uint32_t>(column) : kBeyond;
+      std::size_t probes = 1;
+      if (packed.high == 0) {
+        std::size_t i = hashed >> short_shift_;
+        for (; short_slots_[i].key != 0 && short_slots_[i].key != packed.low;
+             i = (i + 1) & short_mask_) {
+          ++probes;
+        }
+        if (give_up && probes > short_bound) return false;
+        short_slots_[i].key = packed.low;
+        short_slots_[i].columns[lane] = narrow;
+        short_occupied.set(i);
+      } else {
+        std::size_t i = hashed >> long_shift_;
+        for (; long_slots_[i].high != 0 &&
+               (long_slots_[i].high != packed.high || long_slots_[i].low != packed.low);
+             i = (i + 1) & long_mask_) {
+          ++probes;
+        }
+        if (give_up && probes > long_bound) return false;
+        long_slots_[i].low = packed.low;
+        long_slots_[i].high = packed.high;
+        long_slots_[i].columns[lane] = narrow;
+        long_occupied.set(i);
+      }
     }
   }
 

@@ -1,4 +1,4 @@
-// TermIndex: the vectorizer's fast path into its vocabulary. Nearly every
+// TermIndex: the vectorizers' fast path into their vocabularies. Nearly every
 // lookup is of a short term (a trigram of ASCII text is 3 bytes, most words
 // and many word pairs fit in 15), and a string-keyed hash map spends most of
 // its time hashing, chasing a 40-byte slot and comparing bytes. Terms of 1 to
@@ -7,6 +7,12 @@
 // is one hash, one small slot and an integer compare. Longer terms, and the
 // empty one, are looked up in the vocabulary itself. Every path gives the
 // same column for the same bytes.
+//
+// One index may serve up to kLanes vocabularies at once, a lane each: the
+// vectorizers of words, of word pairs and of both look up the same words and
+// pairs of an e-mail, and one probe then answers for all of them, each slot
+// holding the term's column in every lane (kAbsent where that vocabulary
+// lacks it).
 //
 // Most terms of a text are not in the vocabulary (most word pairs are not),
 // and a miss costs a full probe. A one-bit-per-hash filter over every
@@ -23,10 +29,13 @@
 #ifndef VESKO_TFIDF_TERM_INDEX_H_
 #define VESKO_TFIDF_TERM_INDEX_H_
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -46,22 +55,28 @@ class TermIndex {
     std::uint64_t high;
   };
 
-  // Indexes the terms of 1 to 15 bytes of `vocabulary`, placed by a hash with
-  // `key` (tests choose it; lookups never depend on it). The same vocabulary
-  // must be passed to every find(); it may be moved (not changed) in between.
-  explicit TermIndex(const Vocabulary& vocabulary, const HashKey& key = process_hash_key());
+  static constexpr std::size_t kLanes = 3;
+  // A packed term's column in each lane. Columns are below 2^32 - 2 in every
+  // model file that agrees with itself (a vocabulary that long would need
+  // over 100 GiB); a larger one, a broken file's, is kept as kBeyond and read
+  // from the lane's vocabulary, so that its failure names it exactly.
+  using Columns = std::array<std::uint32_t, kLanes>;
+  static constexpr std::uint32_t kAbsent = 0xFFFFFFFF;
+  static constexpr std::uint32_t kBeyond = 0xFFFFFFFE;
 
-  // Stores the column of `term` and returns true when the vocabulary holds it.
-  bool find(const Vocabulary& vocabulary, std::string_view term, std::uint64_t& column) const {
-    if (packable(term)) {
-      const Key key = pack(term);
-      return find_packed(key, hash(key), column);
-    }
-    return find_unpacked(vocabulary, term, column);
-  }
+  // Indexes the terms of 1 to 15 bytes of every vocabulary (at most kLanes;
+  // vocabulary i is lane i), placed by a hash with `key` (tests choose it;
+  // lookups never depend on it). Terms of other lengths, and kBeyond
+  // columns, are looked up in the lane's vocabulary itself; a vocabulary may
+  // be moved (not changed) after the index is built.
+  explicit TermIndex(std::span<const Vocabulary* const> vocabularies,
+                     const HashKey& key = process_hash_key());
 
-  // The split form of find(), for callers that hide memory latency by packing
-  // a run of terms and prefetching their slots before probing any of them.
+  // A term goes one of two ways: packable terms (1 to 15 bytes) through
+  // pack(), hash(), may_hold(), prefetch() and find_packed(), in that order,
+  // so that callers can hide memory latency by packing and prefetching a run
+  // of terms before probing any of them; the others through hash_unpacked(),
+  // may_hold() and the lane's vocabulary.
   static bool packable(std::string_view term) { return term.size() - 1 < kMaxPacked; }
 
   // `term` must be packable. Reads only the term's own bytes.
@@ -78,6 +93,17 @@ class TermIndex {
     // `last` ends at the term's end; drop its bytes that `first` already holds.
     const std::uint64_t rest = n == 8 ? 0 : last >> (8 * (16 - n));
     return Key{first, rest | length};
+  }
+
+  // The term of a packed key, for the rare lookup that needs its bytes.
+  static std::string unpack(const Key& key) {
+    const std::size_t n = static_cast<std::size_t>((key.high != 0 ? key.high : key.low) >> 56);
+    char bytes[16];
+    std::memcpy(bytes, &key.low, 8);
+    if (n < 8) return std::string(bytes, n);
+    // `high` holds the bytes after the first 8, shifted down to its bottom.
+    std::memcpy(bytes + 8, &key.high, 8);
+    return std::string(bytes, n);
   }
 
   // The hash of a packed term, with this index's key: the one value that
@@ -114,34 +140,21 @@ class TermIndex {
     }
   }
 
-  // `hash` must be hash(key).
-  bool find_packed(const Key& key, std::uint64_t hash, std::uint64_t& column) const {
+  // The columns of the term of `key` in every lane, or null when no
+  // vocabulary holds it. `hash` must be hash(key).
+  const Columns* find_packed(const Key& key, std::uint64_t hash) const {
     if (key.high == 0) {
       for (std::size_t i = hash >> short_shift_;; i = (i + 1) & short_mask_) {
         const ShortSlot& slot = short_slots_[i];
-        if (slot.key == key.low) {
-          column = slot.column;
-          return true;
-        }
-        if (slot.key == 0) return false;
+        if (slot.key == key.low) return &slot.columns;
+        if (slot.key == 0) return nullptr;
       }
     }
     for (std::size_t i = hash >> long_shift_;; i = (i + 1) & long_mask_) {
       const LongSlot& slot = long_slots_[i];
-      if (slot.high == key.high && slot.low == key.low) {
-        column = slot.column;
-        return true;
-      }
-      if (slot.high == 0) return false;
+      if (slot.high == key.high && slot.low == key.low) return &slot.columns;
+      if (slot.high == 0) return nullptr;
     }
-  }
-
-  static bool find_unpacked(const Vocabulary& vocabulary, std::string_view term,
-                            std::uint64_t& column) {
-    const auto found = vocabulary.find(term);
-    if (found == vocabulary.end()) return false;
-    column = found->second;
-    return true;
   }
 
   // The most slots any lookup reads in the packed tables: the longest run of
@@ -161,16 +174,16 @@ class TermIndex {
 
   // Builds the tables with `key`. With `give_up`, stops as soon as a probe
   // is longer than the bound and returns false; otherwise builds them whole.
-  bool build(const Vocabulary& vocabulary, const HashKey& key, bool give_up);
+  bool build(std::span<const Vocabulary* const> vocabularies, const HashKey& key, bool give_up);
 
   struct ShortSlot {
     std::uint64_t key;  // 0: empty (a packed key holds its nonzero length)
-    std::uint64_t column;
+    Columns columns;
   };
   struct LongSlot {
     std::uint64_t low;
     std::uint64_t high;  // 0: empty
-    std::uint64_t column;
+    Columns columns;
   };
 
   // The n bytes (1 to 7) of p in the low bytes. Reads only p[0, n): two

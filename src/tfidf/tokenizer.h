@@ -69,11 +69,14 @@ class Tokenizer {
   template <typename OnTrigram>
   static void for_each_trigram(std::string_view text, OnTrigram&& on_trigram);
 
- private:
-  template <typename OnTerm>
-  static void emit_pair(std::string_view first, std::string_view second, TokenScratch& scratch,
-                        OnTerm& on_term);
+  // Calls on_pair(std::string_view) with the pair of two neighbouring words
+  // of one text: `first`, one space, `second`. A view into the text where
+  // they are separated by exactly one space, else into `scratch`.
+  template <typename OnPair>
+  static void for_pair(std::string_view first, std::string_view second, TokenScratch& scratch,
+                       OnPair&& on_pair);
 
+ private:
   TokenizerMode mode_;
   const CharClassTable* table_;
 };
@@ -220,19 +223,19 @@ void Tokenizer::for_each_trigram(std::string_view text, OnTrigram&& on_trigram) 
   }
 }
 
-template <typename OnTerm>
-void Tokenizer::emit_pair(std::string_view first, std::string_view second, TokenScratch& scratch,
-                          OnTerm& on_term) {
+template <typename OnPair>
+void Tokenizer::for_pair(std::string_view first, std::string_view second, TokenScratch& scratch,
+                         OnPair&& on_pair) {
   // Words separated by exactly one space are already the pair, as a slice of
   // the text; only other separators need the pair assembled.
   if (second.data() == first.data() + first.size() + 1 && first.data()[first.size()] == ' ') {
-    on_term(std::string_view(first.data(), first.size() + 1 + second.size()));
+    on_pair(std::string_view(first.data(), first.size() + 1 + second.size()));
     return;
   }
   scratch.pair.assign(first);
   scratch.pair.push_back(' ');
   scratch.pair.append(second);
-  on_term(std::string_view(scratch.pair));
+  on_pair(std::string_view(scratch.pair));
 }
 
 template <typename OnTerm>
@@ -246,7 +249,7 @@ void Tokenizer::for_each_term(std::string_view text, TokenScratch& scratch,
       std::string_view previous;
       bool have_previous = false;
       for_each_word(text, [&](std::string_view word) {
-        if (have_previous) emit_pair(previous, word, scratch, on_term);
+        if (have_previous) for_pair(previous, word, scratch, on_term);
         previous = word;
         have_previous = true;
       });
@@ -262,7 +265,7 @@ void Tokenizer::for_each_term(std::string_view text, TokenScratch& scratch,
         scratch.words.push_back(word);
       });
       for (std::size_t i = 1; i < scratch.words.size(); ++i) {
-        emit_pair(scratch.words[i - 1], scratch.words[i], scratch, on_term);
+        for_pair(scratch.words[i - 1], scratch.words[i], scratch, on_term);
       }
       return;
     }

@@ -3,9 +3,11 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <utility>
 
@@ -38,9 +40,10 @@ struct Scratch {
 // has at most one term per byte).
 constexpr std::uint32_t kWrap = UINT32_MAX;
 
-Scratch& thread_scratch() {
-  thread_local Scratch scratch;
-  return scratch;
+// One scratch per member of a group of vectorizers counted together.
+Scratch& thread_scratch(std::size_t member) {
+  thread_local std::array<Scratch, TermIndex::kLanes> scratch;
+  return scratch[member];
 }
 
 // Adds one hit of `column`, which must be at most V (V: the miss sink).
@@ -158,22 +161,202 @@ void size_unset(Array& v, std::size_t n) {
   v.resize(n);
 }
 
+// What a mode takes from a text's words: the words, the pairs of
+// neighbouring words, or both; and how many terms a text of n words has.
+bool takes_words(TokenizerMode mode) {
+  return mode == TokenizerMode::WordUnigrams || mode == TokenizerMode::WordUnigramsAndBigrams;
+}
+bool takes_pairs(TokenizerMode mode) {
+  return mode == TokenizerMode::WordBigrams || mode == TokenizerMode::WordUnigramsAndBigrams;
+}
+std::size_t term_count(TokenizerMode mode, std::size_t words) {
+  const std::size_t pairs = words >= 2 ? words - 1 : 0;
+  return (takes_words(mode) ? words : 0) + (takes_pairs(mode) ? pairs : 0);
+}
+
 }  // namespace
 
-struct TfidfVectorizer::Row {
-  struct Entry {
-    std::size_t column;
-    double value;
+// One text counted for every vectorizer of a group that shares one index:
+// each member counts into a scratch of its own, and each term is looked up
+// once for every member that takes that kind of term.
+struct TfidfVectorizer::GroupCounter {
+  enum Kind : std::uint8_t { kWord = 1, kPair = 2, kAny = 3 };
+
+  struct Member {
+    const TfidfVectorizer* vectorizer = nullptr;
+    Scratch* scratch = nullptr;
+    std::optional<ScratchReset> reset;
+    std::uint32_t* count = nullptr;
+    std::uint32_t* hit = nullptr;
+    std::size_t num_hit = 0;
+    std::size_t num_columns = 0;
+    std::size_t lane = 0;
+    std::uint8_t kinds = 0;  // the kinds of terms it counts; 0 for an empty vocabulary
+
+    // Adds one hit of `column`; one not below V is only noted (a broken file).
+    void add(std::uint64_t column) {
+      if (column >= num_columns) [[unlikely]] {
+        scratch->beyond.push_back(column);
+        return;
+      }
+      count_column(*scratch, count, hit, num_hit, static_cast<std::uint32_t>(column));
+    }
   };
-  std::vector<Entry> entries;  // ascending columns
-  bool idf_failure = false;    // a hit column >= idf length ...
-  std::size_t idf_column = 0;  // ... the smallest of them
-  bool shape_failure = false;  // a hit column < idf length but >= V
+
+  const TermIndex& index;
+  std::array<Member, TermIndex::kLanes> members;
+  std::size_t size;
+
+  // Lookups are bound by memory latency, not by work: short terms are packed
+  // and their index slots prefetched a batch at a time, then probed, then the
+  // count slots of the columns found prefetched before they are bumped.
+  static constexpr std::size_t kBatch = 32;
+  TermIndex::Key keys[kBatch];
+  std::uint64_t hashes[kBatch];
+  Kind kinds[kBatch];
+  std::size_t pending = 0;
+
+  explicit GroupCounter(std::span<const TfidfVectorizer* const> group)
+      : index(*group[0]->index_), size(group.size()) {
+    for (std::size_t m = 0; m < size; ++m) {
+      const TfidfVectorizer& v = *group[m];
+      Member& member = members[m];
+      member.vectorizer = &v;
+      member.num_columns = v.vocabulary_.size();
+      member.lane = v.lane_;
+      // An empty vocabulary finds nothing, so it needs no term at all.
+      if (member.num_columns == 0) continue;
+      const TokenizerMode mode = v.tokenizer_.mode();
+      member.kinds = mode == TokenizerMode::CharTrigrams
+                         ? kAny
+                         : (takes_words(mode) ? kWord : 0) | (takes_pairs(mode) ? kPair : 0);
+      Scratch& scratch = thread_scratch(m);
+      if (scratch.count.size() <= member.num_columns) {
+        scratch.count.resize(member.num_columns + 1, 0);
+        scratch.hit.resize(member.num_columns + 1);
+      }
+      const std::size_t num_words = (member.num_columns + 63) / 64;
+      if (scratch.seen.size() < num_words) scratch.seen.resize(num_words, 0);
+      member.scratch = &scratch;
+      member.reset.emplace(scratch, member.num_columns);
+      member.count = scratch.count.data();
+      member.hit = scratch.hit.data();
+    }
+  }
+
+  void flush() {
+    struct Found {
+      Member* member;
+      std::uint64_t column;
+    };
+    Found found[kBatch * TermIndex::kLanes];
+    std::size_t num_found = 0;
+    for (std::size_t k = 0; k < pending; ++k) {
+      const TermIndex::Columns* columns = index.find_packed(keys[k], hashes[k]);
+      if (columns == nullptr) continue;
+      for (std::size_t m = 0; m < size; ++m) {
+        Member& member = members[m];
+        if ((member.kinds & kinds[k]) == 0) continue;
+        const std::uint32_t column = (*columns)[member.lane];
+        if (column == TermIndex::kAbsent) continue;
+        if (column == TermIndex::kBeyond) [[unlikely]] {
+          found[num_found++] = {&member, exact_column(member, keys[k])};
+          continue;
+        }
+        if (column < member.num_columns) __builtin_prefetch(&member.count[column]);
+        found[num_found++] = {&member, column};
+      }
+    }
+    for (std::size_t k = 0; k < num_found; ++k) found[k].member->add(found[k].column);
+    pending = 0;
+  }
+
+  // A column too large for the index, read from the member's vocabulary.
+  static std::uint64_t exact_column(const Member& member, const TermIndex::Key& key) {
+    return member.vectorizer->vocabulary_.find(TermIndex::unpack(key))->second;
+  }
+
+  void look_up(std::string_view term, Kind kind) {
+    if (TermIndex::packable(term)) {
+      const TermIndex::Key key = TermIndex::pack(term);
+      const std::uint64_t hash = index.hash(key);
+      if (!index.may_hold(hash)) return;
+      index.prefetch(key, hash);
+      keys[pending] = key;
+      hashes[pending] = hash;
+      kinds[pending++] = kind;
+      if (pending == kBatch) flush();
+      return;
+    }
+    if (!index.may_hold(index.hash_unpacked(term))) return;
+    for (std::size_t m = 0; m < size; ++m) {
+      Member& member = members[m];
+      if ((member.kinds & kind) == 0) continue;
+      const Vocabulary& vocabulary = member.vectorizer->vocabulary_;
+      const auto found = vocabulary.find(term);
+      if (found != vocabulary.end()) member.add(found->second);
+    }
+  }
+
+  // Counts `text` for every member; returns the number of words (for the
+  // word modes) or of trigrams (for a CharTrigrams group of one).
+  std::size_t count(std::string_view text) {
+    std::uint8_t wanted = 0;
+    for (std::size_t m = 0; m < size; ++m) wanted |= members[m].kinds;
+    if (wanted == 0) return 0;
+    const TfidfVectorizer& first = *members[0].vectorizer;
+    if (first.tokenizer_.mode() == TokenizerMode::CharTrigrams) return count_trigrams(text);
+
+    std::size_t num_words = 0;
+    auto on_term = [this](std::string_view term, Kind kind) { look_up(term, kind); };
+    if ((wanted & kPair) == 0) {
+      first.tokenizer_.for_each_word(text, [&](std::string_view word) {
+        ++num_words;
+        on_term(word, kWord);
+      });
+    } else {
+      TokenScratch& tokens = members[0].scratch->tokens;
+      tokens.words.clear();
+      first.tokenizer_.for_each_word(text, [&](std::string_view word) {
+        tokens.words.push_back(word);
+        if (wanted & kWord) on_term(word, kWord);
+      });
+      num_words = tokens.words.size();
+      for (std::size_t i = 1; i < num_words; ++i) {
+        Tokenizer::for_pair(tokens.words[i - 1], tokens.words[i], tokens,
+                            [&](std::string_view pair) { on_term(pair, kPair); });
+      }
+    }
+    flush();
+    return num_words;
+  }
+
+  std::size_t count_trigrams(std::string_view text) {
+    Member& member = members[0];
+    const TfidfVectorizer& v = *member.vectorizer;
+    std::size_t num_terms = 0;
+    if (v.trigrams_.enabled()) {
+      // The table's columns are all at most V (V for a miss), so no check.
+      num_terms = v.trigrams_.scan(
+          text,
+          [&](const unsigned char* first, const unsigned char* last) {
+            member.num_hit = count_ascii(v.trigrams_, first, last, *member.scratch, member.count,
+                                         member.hit, member.num_hit);
+          },
+          [&](std::string_view trigram) { look_up(trigram, kAny); });
+    } else {
+      v.tokenizer_.for_each_term(text, member.scratch->tokens, [&](std::string_view term) {
+        ++num_terms;
+        look_up(term, kAny);
+      });
+    }
+    flush();
+    return num_terms;
+  }
 };
 
 TfidfVectorizer::TfidfVectorizer(TfidfModel&& model, TokenizerMode mode)
     : vocabulary_(std::move(model.vocabulary)),
-      index_(vocabulary_),
       trigrams_(mode == TokenizerMode::CharTrigrams ? AsciiTrigramTable(vocabulary_)
                                                     : AsciiTrigramTable()),
       idf_(std::move(model.idf)),
@@ -182,91 +365,32 @@ TfidfVectorizer::TfidfVectorizer(TfidfModel&& model, TokenizerMode mode)
       norm_kind_(norm_ == "l2"   ? Norm::kL2
                  : norm_ == "l1" ? Norm::kL1
                                  : Norm::kNone),
-      tokenizer_(mode) {}
+      tokenizer_(mode) {
+  const Vocabulary* own[] = {&vocabulary_};
+  index_ = std::make_shared<const TermIndex>(own);
+}
 
 TfidfVectorizer TfidfVectorizer::from_model(TfidfModel&& model, TokenizerMode mode) {
   return TfidfVectorizer(std::move(model), mode);
 }
 
-void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
-  const std::size_t num_columns = vocabulary_.size();
-  // An empty vocabulary finds nothing, so no term needs to be made at all.
-  if (num_columns == 0) return;
-  Scratch& scratch = thread_scratch();
-  if (scratch.count.size() <= num_columns) {
-    scratch.count.resize(num_columns + 1, 0);
-    scratch.hit.resize(num_columns + 1);
+void TfidfVectorizer::share_term_index(std::span<TfidfVectorizer* const> vectorizers) {
+  std::vector<const Vocabulary*> vocabularies;
+  for (const TfidfVectorizer* v : vectorizers) vocabularies.push_back(&v->vocabulary_);
+  auto shared = std::make_shared<const TermIndex>(vocabularies);
+  for (std::size_t lane = 0; lane < vectorizers.size(); ++lane) {
+    vectorizers[lane]->index_ = shared;
+    vectorizers[lane]->lane_ = lane;
   }
-  const std::size_t num_words = (num_columns + 63) / 64;
-  if (scratch.seen.size() < num_words) scratch.seen.resize(num_words, 0);
-  ScratchReset reset(scratch, num_columns);
-  std::size_t num_hit = 0;
-  std::uint32_t* const count = scratch.count.data();
-  std::uint32_t* const hit = scratch.hit.data();
-  auto count_found = [&](std::uint64_t column) {
-    if (column >= num_columns) [[unlikely]] {
-      scratch.beyond.push_back(column);
-      return;
-    }
-    count_column(scratch, count, hit, num_hit, static_cast<std::uint32_t>(column));
-  };
+}
 
-  // Lookups are bound by memory latency, not by work: short terms are packed
-  // and their index slots prefetched a batch at a time, then probed, then the
-  // count slots of the columns found prefetched before they are bumped.
-  constexpr std::size_t kBatch = 32;
-  TermIndex::Key keys[kBatch];
-  std::uint64_t hashes[kBatch];
-  std::uint64_t found_columns[kBatch];
-  std::size_t pending = 0;
-  auto flush = [&] {
-    std::size_t found = 0;
-    for (std::size_t k = 0; k < pending; ++k) {
-      std::uint64_t& column = found_columns[found];
-      if (index_.find_packed(keys[k], hashes[k], column)) {
-        if (column < num_columns) __builtin_prefetch(&count[column]);
-        ++found;
-      }
-    }
-    for (std::size_t k = 0; k < found; ++k) count_found(found_columns[k]);
-    pending = 0;
-  };
-
-  auto look_up = [&](std::string_view term) {
-    if (TermIndex::packable(term)) {
-      const TermIndex::Key key = TermIndex::pack(term);
-      const std::uint64_t hash = index_.hash(key);
-      if (!index_.may_hold(hash)) return;
-      index_.prefetch(key, hash);
-      keys[pending] = key;
-      hashes[pending++] = hash;
-      if (pending == kBatch) flush();
-      return;
-    }
-    std::uint64_t column;
-    if (index_.may_hold(index_.hash_unpacked(term)) &&
-        TermIndex::find_unpacked(vocabulary_, term, column)) {
-      count_found(column);
-    }
-  };
-
-  std::size_t num_terms = 0;  // every term, found or not
-  if (trigrams_.enabled()) {
-    // The table's columns are all at most V (V for a miss), so no check.
-    num_terms = trigrams_.scan(
-        text,
-        [&](const unsigned char* first, const unsigned char* last) {
-          num_hit = count_ascii(trigrams_, first, last, scratch, count, hit, num_hit);
-        },
-        look_up);
-  } else {
-    tokenizer_.for_each_term(text, scratch.tokens, [&](std::string_view term) {
-      ++num_terms;
-      look_up(term);
-    });
-  }
-  flush();
-  reset.counted(num_hit);
+template <typename Counts>
+void TfidfVectorizer::finish_row(Counts& member, std::size_t num_terms, TfidfRow& row) const {
+  Scratch& scratch = *member.scratch;
+  std::uint32_t* const hit = member.hit;
+  const std::size_t num_hit = member.num_hit;
+  const std::size_t num_words = (member.num_columns + 63) / 64;
+  member.reset->counted(num_hit);
 
   // Columns in ascending order. Beyond a few hits per 512 columns, reading
   // them off a bitmap beats sorting them.
@@ -321,7 +445,7 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
   const double* const idf = idf_.data();
   for (std::size_t k = 0; k < columns.size(); ++k) {
     const std::uint32_t column = columns[k];
-    std::uint64_t hits = count[column];
+    std::uint64_t hits = member.count[column];
     if (!scratch.wrapped.empty()) [[unlikely]] {
       for (std::uint32_t w : scratch.wrapped) hits += w == column ? kWrap - 1 : 0;
     }
@@ -333,32 +457,52 @@ void TfidfVectorizer::compute_row(std::string_view text, Row& row) const {
   // Sums run in ascending column order from 0.0, as in training.
   if (norm_kind_ == Norm::kL2) {
     double sum = 0.0;
-    for (const Row::Entry& entry : row.entries) sum += entry.value * entry.value;
+    for (const TfidfRow::Entry& entry : row.entries) sum += entry.value * entry.value;
     if (sum > 0.0) {
       const double length = std::sqrt(sum);
-      for (Row::Entry& entry : row.entries) entry.value /= length;
+      for (TfidfRow::Entry& entry : row.entries) entry.value /= length;
     }
   } else if (norm_kind_ == Norm::kL1) {
     double sum = 0.0;
-    for (const Row::Entry& entry : row.entries) sum += std::fabs(entry.value);
+    for (const TfidfRow::Entry& entry : row.entries) sum += std::fabs(entry.value);
     if (sum > 0.0) {
-      for (Row::Entry& entry : row.entries) entry.value /= sum;
+      for (TfidfRow::Entry& entry : row.entries) entry.value /= sum;
     }
   }
 }
 
-CsrMatrix TfidfVectorizer::transform(std::span<const std::string> texts) const {
-  const std::size_t num_rows = texts.size();
-  const std::size_t num_columns = vocabulary_.size();
-  std::vector<Row> rows(num_rows);
-  parallel_for_index(num_rows, [&](std::size_t i) { compute_row(texts[i], rows[i]); });
+std::vector<std::vector<TfidfRow>> TfidfVectorizer::count_together(
+    std::span<const TfidfVectorizer* const> group, std::span<const std::string> texts) {
+  std::vector<std::vector<TfidfRow>> rows(group.size());
+  for (std::vector<TfidfRow>& member_rows : rows) member_rows.resize(texts.size());
+  parallel_for_index(texts.size(), [&](std::size_t t) {
+    GroupCounter counter(group);
+    const std::size_t counted = counter.count(texts[t]);
+    for (std::size_t m = 0; m < group.size(); ++m) {
+      GroupCounter::Member& member = counter.members[m];
+      if (member.kinds == 0) continue;
+      const TokenizerMode mode = member.vectorizer->tokenizer_.mode();
+      const std::size_t num_terms =
+          mode == TokenizerMode::CharTrigrams ? counted : term_count(mode, counted);
+      member.vectorizer->finish_row(member, num_terms, rows[m][t]);
+    }
+  });
+  return rows;
+}
 
+CsrMatrix TfidfVectorizer::transform(std::span<const std::string> texts) const {
+  const TfidfVectorizer* self[] = {this};
+  return to_matrix(std::move(count_together(self, texts)[0]));
+}
+
+CsrMatrix TfidfVectorizer::to_matrix(std::vector<TfidfRow>&& rows) const {
+  const std::size_t num_rows = rows.size();
   // Every text's idf failure comes before any shape failure, as the triplets
   // are checked against idf before the matrix checks its shape.
-  for (const Row& row : rows) {
+  for (const TfidfRow& row : rows) {
     if (row.idf_failure) throw_index_out_of_bounds(idf_.size(), row.idf_column);
   }
-  for (const Row& row : rows) {
+  for (const TfidfRow& row : rows) {
     if (row.shape_failure) throw_column_outside_shape();
   }
 
@@ -371,16 +515,16 @@ CsrMatrix TfidfVectorizer::transform(std::span<const std::string> texts) const {
   size_unset(data, indptr[num_rows]);
   parallel_for_index(num_rows, [&](std::size_t i) {
     std::size_t at = indptr[i];
-    for (const Row::Entry& entry : rows[i].entries) {
+    for (const TfidfRow::Entry& entry : rows[i].entries) {
       indices[at] = entry.column;
       data[at] = entry.value;
       ++at;
     }
     // Released here, on many threads, rather than all at once by `rows`.
-    std::vector<Row::Entry>().swap(rows[i].entries);
+    std::vector<TfidfRow::Entry>().swap(rows[i].entries);
   });
-  return CsrMatrix::from_sorted_parts(num_rows, num_columns, std::move(indptr), std::move(indices),
-                                      std::move(data));
+  return CsrMatrix::from_sorted_parts(num_rows, num_columns(), std::move(indptr),
+                                      std::move(indices), std::move(data));
 }
 
 }  // namespace vesko

@@ -16,13 +16,40 @@ bool may_hold(const TermIndex& index, std::string_view term) {
                                                   : index.hash_unpacked(term));
 }
 
+// A lookup the way the vectorizer makes one, in `lane`: through the packed
+// table, or the vocabulary for a term too long or a column too large for it.
+bool find(const TermIndex& index, std::size_t lane, const Vocabulary& vocabulary,
+          std::string_view term, std::uint64_t& column) {
+  if (TermIndex::packable(term)) {
+    const TermIndex::Key key = TermIndex::pack(term);
+    const std::uint64_t hash = index.hash(key);
+    if (!index.may_hold(hash)) return false;
+    const TermIndex::Columns* columns = index.find_packed(key, hash);
+    if (columns == nullptr || (*columns)[lane] == TermIndex::kAbsent) return false;
+    if ((*columns)[lane] != TermIndex::kBeyond) {
+      column = (*columns)[lane];
+      return true;
+    }
+    EXPECT_EQ(TermIndex::unpack(key), term);
+  }
+  const auto found = vocabulary.find(term);
+  if (found == vocabulary.end()) return false;
+  column = found->second;
+  return true;
+}
+
+TermIndex index_of(const Vocabulary& vocabulary, const HashKey& key = process_hash_key()) {
+  const Vocabulary* vocabularies[] = {&vocabulary};
+  return TermIndex(vocabularies, key);
+}
+
 // Every term gets its own column, and every probe is a miss or a hit with
 // that column.
 void expect_agrees(const TermIndex& index, const Vocabulary& vocabulary,
-                   const std::vector<std::string>& probes) {
+                   const std::vector<std::string>& probes, std::size_t lane = 0) {
   for (const std::string& probe : probes) {
     std::uint64_t column = 0;
-    const bool found = index.find(vocabulary, probe, column);
+    const bool found = find(index, lane, vocabulary, probe, column);
     const auto expected = vocabulary.find(probe);
     ASSERT_EQ(found, expected != vocabulary.end()) << testing::PrintToString(probe);
     if (found) {
@@ -66,7 +93,7 @@ TEST(TermIndexTest, AgreesWithTheVocabularyOnHitsAndNearMisses) {
   probes.push_back("日");
   // Whatever the key: the placement changes, the answers must not.
   const HashKey keys[] = {process_hash_key(), HashKey{{1, 2, 3, 4}}, HashKey{{0, 0, 0, 0}}};
-  for (const HashKey& key : keys) expect_agrees(TermIndex(vocabulary, key), vocabulary, probes);
+  for (const HashKey& key : keys) expect_agrees(index_of(vocabulary, key), vocabulary, probes);
 }
 
 // The filter turns most misses away (about 3 % pass by design), at every
@@ -76,7 +103,7 @@ TEST(TermIndexTest, FilterTurnsMostMissesAway) {
     Vocabulary vocabulary;
     for (std::size_t k = 0; k < size; ++k) vocabulary.emplace("term" + std::to_string(k), k);
     vocabulary.emplace("a term longer than fifteen bytes", size);
-    const TermIndex index(vocabulary);
+    const TermIndex index = index_of(vocabulary);
     for (const auto& entry : vocabulary) {
       const std::string& term = entry.first;
       ASSERT_TRUE(may_hold(index, term)) << term;
@@ -114,7 +141,7 @@ TEST(TermIndexTest, CollidingVocabulariesKeepProbesShort) {
       probes.push_back(term);
       probes.push_back(term + "q");  // misses of the same shape
     }
-    const TermIndex index(vocabulary, known);
+    const TermIndex index = index_of(vocabulary, known);
     EXPECT_LE(index.max_probe_length(), kBound);
     expect_agrees(index, vocabulary, probes);
   }
@@ -122,10 +149,34 @@ TEST(TermIndexTest, CollidingVocabulariesKeepProbesShort) {
 
 TEST(TermIndexTest, EmptyVocabularyFindsNothing) {
   const Vocabulary vocabulary;
-  const TermIndex index(vocabulary);
+  const TermIndex index = index_of(vocabulary);
   std::uint64_t column = 0;
-  EXPECT_FALSE(index.find(vocabulary, "ab", column));
-  EXPECT_FALSE(index.find(vocabulary, "a longer term", column));
+  EXPECT_FALSE(find(index, 0, vocabulary, "ab", column));
+  EXPECT_FALSE(find(index, 0, vocabulary, "a longer term", column));
+}
+
+// One index over three vocabularies that share some terms: each lane finds
+// its own vocabulary's columns and nothing of the others'.
+TEST(TermIndexTest, SharedIndexKeepsEveryLaneApart) {
+  std::mt19937_64 rng(11);
+  std::uniform_int_distribution<int> letter('a', 'e');
+  Vocabulary vocabularies[3];
+  std::vector<std::string> probes;
+  for (int k = 0; k < 3000; ++k) {
+    std::string term;
+    const std::size_t length = 1 + rng() % 20;
+    for (std::size_t i = 0; i < length; ++i) term.push_back(static_cast<char>(letter(rng)));
+    probes.push_back(term);
+    for (std::uint64_t lane = 0; lane < 3; ++lane) {
+      if (rng() % 2 == 0) vocabularies[lane].emplace(term, vocabularies[lane].size() * 7 + lane);
+    }
+  }
+  vocabularies[2].emplace("abc", std::uint64_t{1} << 40);
+  const Vocabulary* lanes[] = {&vocabularies[0], &vocabularies[1], &vocabularies[2]};
+  const TermIndex index(lanes);
+  for (std::size_t lane = 0; lane < 3; ++lane) {
+    expect_agrees(index, vocabularies[lane], probes, lane);
+  }
 }
 
 }  // namespace
