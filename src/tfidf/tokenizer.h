@@ -127,72 +127,107 @@ inline Bytes16 classify16(const unsigned char* p) {
 #endif
 }
 
+// The same for 64 bytes from p, one bit per byte. Reads p[0, 64).
+struct Bytes64 {
+  std::uint64_t word;
+  std::uint64_t high;
+};
+
+inline Bytes64 classify64(const unsigned char* p) {
+  Bytes64 bits{0, 0};
+  for (int k = 0; k < 4; ++k) {
+    const Bytes16 part = classify16(p + 16 * k);
+    bits.word |= static_cast<std::uint64_t>(part.word) << (16 * k);
+    bits.high |= static_cast<std::uint64_t>(part.high) << (16 * k);
+  }
+  return bits;
+}
+
 }  // namespace tokenizer_detail
 
 template <typename OnWord>
 void Tokenizer::for_each_word(std::string_view text, OnWord&& on_word) const {
   using tokenizer_detail::ByteClass;
   using tokenizer_detail::byte_class;
-  using tokenizer_detail::classify16;
+  using tokenizer_detail::classify64;
   const CharClassTable& table = *table_;
-  auto is_word = [&table](char32_t code_point) { return (table.classes(code_point) & kCharWord) != 0; };
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();
-  for (;;) {
-    // Find the first word character: 16 bytes at a time past ASCII non-word
-    // bytes, then one character at a time.
-    for (;;) {
-      if (end - p >= 16) {
-        const auto bits = classify16(p);
-        const std::uint32_t stop = bits.word | bits.high;
-        if (stop == 0) {
-          p += 16;
-          continue;
-        }
-        p += std::countr_zero(stop);
-      }
-      if (p >= end) return;
-      const ByteClass kind = byte_class(*p);
-      if (kind == ByteClass::kWord) break;
-      if (kind == ByteClass::kOther) {
-        ++p;
-        continue;
-      }
-      char32_t code_point;
-      const std::size_t length = decode_utf8(p, end, code_point);
-      if (is_word(code_point)) break;
-      p += length;
+  // The run of word characters in progress, if any: where it starts and how
+  // many characters it holds so far. Only runs of two or more are words.
+  const unsigned char* start = nullptr;
+  std::size_t chars = 0;
+  auto close = [&](const unsigned char* at) {
+    if (start != nullptr && chars >= 2) {
+      on_word(std::string_view(reinterpret_cast<const char*>(start),
+                               static_cast<std::size_t>(at - start)));
     }
-    const unsigned char* const start = p;
-    // Take the whole run; its length in characters decides whether it is a word.
-    std::size_t chars = 0;
-    for (;;) {
-      if (end - p >= 16) {
-        const std::uint32_t run =
-            static_cast<std::uint32_t>(std::countr_zero(~classify16(p).word | 0x10000u));
-        p += run;
-        chars += run;
-        if (run == 16) continue;
-      }
-      if (p >= end) break;
-      const ByteClass kind = byte_class(*p);
-      if (kind == ByteClass::kWord) {
-        ++p;
-        ++chars;
-        continue;
-      }
-      if (kind == ByteClass::kOther) break;
+    start = nullptr;
+  };
+  // One character, ASCII or not, the plain way.
+  auto step = [&] {
+    bool word;
+    std::size_t length = 1;
+    const ByteClass kind = byte_class(*p);
+    if (kind == ByteClass::kNonAscii) {
       char32_t code_point;
-      const std::size_t length = decode_utf8(p, end, code_point);
-      if (!is_word(code_point)) break;
-      p += length;
+      length = decode_utf8(p, end, code_point);
+      word = (table.classes(code_point) & kCharWord) != 0;
+    } else {
+      word = kind == ByteClass::kWord;
+    }
+    if (!word) {
+      close(p);
+    } else if (start == nullptr) {
+      start = p;
+      chars = 1;
+    } else {
       ++chars;
     }
-    if (chars >= 2) {
-      on_word(std::string_view(reinterpret_cast<const char*>(start),
-                               static_cast<std::size_t>(p - start)));
+    p += length;
+  };
+
+  while (end - p >= 64) {
+    const auto bits = classify64(p);
+    if (bits.high != 0) {
+      // Characters of two to four bytes: one at a time to the end of the
+      // 64 bytes (or just past it, for a character that crosses it).
+      const unsigned char* const stop = p + 64;
+      while (p < stop) step();
+      continue;
     }
+    // All ASCII: runs of word characters are runs of ones in the mask.
+    std::uint64_t word = bits.word;
+    if (start != nullptr) {
+      const std::uint64_t other = ~word;
+      if (other == 0) {
+        chars += 64;
+        p += 64;
+        continue;
+      }
+      const int stop = std::countr_zero(other);
+      chars += static_cast<std::size_t>(stop);
+      close(p + stop);
+      word &= ~std::uint64_t{0} << stop;
+    }
+    while (word != 0) {
+      const int first = std::countr_zero(word);
+      const int length = std::countr_zero(~(word >> first));
+      if (first + length == 64) {  // runs on into the next 64 bytes
+        start = p + first;
+        chars = static_cast<std::size_t>(length);
+        break;
+      }
+      if (length >= 2) {
+        on_word(std::string_view(reinterpret_cast<const char*>(p + first),
+                                 static_cast<std::size_t>(length)));
+      }
+      word &= ~std::uint64_t{0} << (first + length);
+    }
+    p += 64;
   }
+  while (p < end) step();
+  close(end);
 }
 
 template <typename OnTrigram>

@@ -128,7 +128,7 @@ TEST(TokenizerTest, TermCountsFollowWordsAndCodePoints) {
 }
 
 // Words the plain way: one code point at a time through the word-character
-// table, with no byte-class shortcut and no 16-byte stepping.
+// table, with no byte-class shortcut and no stepping 64 bytes at a time.
 Terms words_one_by_one(std::string_view text) {
   const CharClassTable& table = CharClassTable::instance();
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
@@ -154,12 +154,14 @@ Terms words_one_by_one(std::string_view text) {
   return words;
 }
 
-// Texts that cross 16-byte blocks in every way: long and short runs, every
+// Texts that cross 64-byte blocks in every way: long and short runs, every
 // ASCII byte, word and non-word characters of two to four bytes, a combining
 // mark, invalid and truncated sequences, at every alignment.
 TEST(TokenizerTest, WordsMatchACharacterByCharacterSplit) {
   std::mt19937_64 rng(99);
   std::vector<std::string> pieces = {"abcdefghijklmnopqrstu",
+                                     std::string(70, 'w'),
+                                     std::string(64, ' '),
                                      "x",
                                      "Zy_09",
                                      "é",
@@ -178,7 +180,7 @@ TEST(TokenizerTest, WordsMatchACharacterByCharacterSplit) {
                                      "\n"};
   for (int c = 0; c < 128; ++c) pieces.emplace_back(1, static_cast<char>(c));
   std::uniform_int_distribution<std::size_t> piece(0, pieces.size() - 1);
-  std::uniform_int_distribution<int> length(0, 80);
+  std::uniform_int_distribution<int> length(0, 300);
   const Tokenizer tokenizer(kUni);
   for (int round = 0; round < 3000; ++round) {
     std::string text;
