@@ -53,7 +53,8 @@ std::vector<BaseAndFinalPrediction> predict_with_base_models_impl(
     const RustEnsemble& ensemble, const std::vector<std::string>& emails);
 
 // Where a call's time goes, for the stage benchmark: the nanoseconds each step
-// took, summed over every block and every thread that ran it.
+// took, summed over every block and every thread that ran it. Vectorizers
+// counted together have their counting timed with the first of them.
 struct StageProfile {
   std::atomic<std::uint64_t> lower_case{0};
   std::atomic<std::uint64_t> features{0};
