@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """vesko against the scikit-learn + xgboost pipeline it replaces, side by side.
 
-    python3 bench/compare.py [--quick] [--reps N] [--limit N]
+    python3 bench/compare.py [--quick] [--reps N] [--limit N] [--against DIR]
 
 Both sides compute the final (clean, spam) probabilities of the same e-mails
 with the demo models. The library side is the training tool's own road
@@ -18,6 +18,11 @@ threads (os.cpu_count() for each). Times are medians over the repetitions,
 after one untimed warm-up run. Then vesko alone: per-call latency for batches
 of 1, 16 and 256 e-mails, and load time and peak RSS of a fresh process for
 the demo models and for a copy whose vocabularies are padded to 50,000 terms.
+
+--against DIR adds another build of vesko (a directory holding its
+vesko*.so, e.g. an earlier commit built with CMake) to every table: both
+builds run in alternating worker processes, so they are timed side by side
+under the same machine load, and its speed is given relative to this one's.
 
 --quick (a few hundred e-mails, one repetition, fewer latency batches) is the
 CI smoke run. The library objects are cached in build/bench/ (model 4 has to
@@ -160,10 +165,12 @@ WORKERS = {"vesko": worker_vesko, "sklearn": worker_sklearn, "latency": worker_l
            "load": worker_load}
 
 
-def run_worker(kind, threads, extra=()):
+def run_worker(kind, threads, extra=(), build=None):
     env = dict(os.environ)
     for name in THREAD_VARIABLES:
         env[name] = str(threads)
+    if build:  # another build of vesko, found before the installed one
+        env["PYTHONPATH"] = os.pathsep.join(filter(None, [build, env.get("PYTHONPATH")]))
     command = [sys.executable, __file__, "--worker", kind, "--threads", str(threads), *extra]
     # stderr is dropped: batches of one e-mail write the module's trace there.
     done = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
@@ -257,6 +264,7 @@ def main():
     parser.add_argument("--reps", type=int, default=None, help="timed runs per side and setting")
     parser.add_argument("--limit", type=int, default=None, help="first N e-mails only")
     parser.add_argument("--batches", type=int, default=None, help="latency batches of one e-mail")
+    parser.add_argument("--against", help="another build of vesko to time side by side")
     parser.add_argument("--worker", choices=sorted(WORKERS), help=argparse.SUPPRESS)
     parser.add_argument("--threads", type=int, default=1, help=argparse.SUPPRESS)
     parser.add_argument("--models", default=str(MODELS), help=argparse.SUPPRESS)
@@ -284,12 +292,21 @@ def main():
     print(f"\n{'threads':>7} {'side':>8} {'seconds':>9} {'MB/s':>9} {'msgs/s':>10} {'ratio':>7}")
     worst_difference = 0.0
     for threads in sorted({1, all_threads}):
-        ours = statistics.median(run_worker("vesko", threads, common)["times"])
+        ours_times, other_times = [], []
+        for _ in range(3 if args.against else 1):  # alternating, when there is another build
+            ours_times += run_worker("vesko", threads, common)["times"]
+            if args.against:
+                other_times += run_worker("vesko", threads, common, build=args.against)["times"]
+        ours = statistics.median(ours_times)
         theirs_run = run_worker("sklearn", threads, common)
         theirs = statistics.median(theirs_run["times"])
         worst_difference = max(worst_difference, theirs_run["max_difference"])
-        for side, seconds, ratio in (("vesko", ours, f"{theirs / ours:6.1f}x"),
-                                     ("sklearn", theirs, "")):
+        rows = [("vesko", ours, f"{theirs / ours:6.1f}x")]
+        if args.against:
+            other = statistics.median(other_times)
+            rows.append(("other", other, f"{other / ours:6.2f}x"))
+        rows.append(("sklearn", theirs, ""))
+        for side, seconds, ratio in rows:
             print(f"{threads:>7} {side:>8} {seconds:>9.3f} {megabytes / seconds:>9.2f} "
                   f"{len(texts) / seconds:>10.0f} {ratio:>7}")
     print(f"agreement on the first {AGREEMENT_SAMPLE} e-mails: largest difference "
@@ -297,12 +314,16 @@ def main():
     if not worst_difference <= AGREEMENT_TOLERANCE:
         raise SystemExit("the two sides disagree: the comparison is void")
 
-    latency = run_worker("latency", all_threads, ["--batches", str(batches)])
-    print(f"\nvesko latency, {all_threads} threads (per call; per e-mail = call / batch size)")
-    print(f"{'batch':>6} {'calls':>6} {'p50 ms':>9} {'p99 ms':>9} {'p50 ms/e-mail':>14}")
-    for size, row in latency.items():
-        print(f"{size:>6} {row['batches']:>6} {row['p50'] * 1e3:>9.3f} {row['p99'] * 1e3:>9.3f} "
-              f"{row['p50'] * 1e3 / int(size):>14.4f}")
+    if args.against:
+        print(f"other: {args.against}; its ratio is its time over this build's")
+    builds = [("vesko", None)] + ([("other", args.against)] if args.against else [])
+    for name, build in builds:
+        latency = run_worker("latency", all_threads, ["--batches", str(batches)], build)
+        print(f"\n{name} latency, {all_threads} threads (per call; per e-mail = call / batch size)")
+        print(f"{'batch':>6} {'calls':>6} {'p50 ms':>9} {'p99 ms':>9} {'p50 ms/e-mail':>14}")
+        for size, row in latency.items():
+            print(f"{size:>6} {row['batches']:>6} {row['p50'] * 1e3:>9.3f} "
+                  f"{row['p99'] * 1e3:>9.3f} {row['p50'] * 1e3 / int(size):>14.4f}")
 
     print(f"\n{'models':>22} {'load s':>8} {'RSS before MiB':>15} {'peak RSS MiB':>13}  (fresh process; before = after import)")
     with tempfile.TemporaryDirectory() as padded:
@@ -310,9 +331,11 @@ def main():
         if not padded_predictions_agree(padded, texts[:50]):
             raise SystemExit("padded models predict differently from the demo models")
         for name, path in (("demo", str(MODELS)), (f"{PADDED_VOCABULARY:,}-term", padded)):
-            row = run_worker("load", all_threads, ["--models", path])
-            print(f"{name:>22} {row['seconds']:>8.3f} {row['rss_before_kib'] / 1024:>15.1f} "
-                  f"{row['peak_rss_kib'] / 1024:>13.1f}")
+            for build_name, build in builds:
+                row = run_worker("load", all_threads, ["--models", path], build)
+                label = name if build is None else f"{name} ({build_name})"
+                print(f"{label:>22} {row['seconds']:>8.3f} {row['rss_before_kib'] / 1024:>15.1f} "
+                      f"{row['peak_rss_kib'] / 1024:>13.1f}")
 
 
 if __name__ == "__main__":
