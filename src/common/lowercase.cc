@@ -3,19 +3,26 @@
 #include <unicode/ucasemap.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "common/final_sigma.h"
 
 namespace vesko {
 namespace {
 
-// ICU takes 32-bit lengths, and one call's output buffer is sized half as
-// large again as its input; whitespace-free pieces longer than this go to ICU
-// in several calls. Far below 2^31, small enough that one call's spare output
-// room stays small beside gigabytes of text, and far longer than any real word.
+// ICU takes 32-bit lengths; whitespace-free pieces longer than this go to ICU
+// in several calls. Far below 2^31 and far longer than any real word.
 constexpr std::size_t kMaxIcuPiece = std::size_t{64} << 20;
 
 struct CaseMapCloser {
@@ -44,27 +51,107 @@ bool is_ascii_space(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r
 
 bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
-// Appends the ICU lower-casing of one whitespace-free piece that holds
-// non-ASCII characters and is at most kMaxIcuPiece bytes long. Inlined into
-// the loop over the pieces, which is the hot path.
-[[gnu::always_inline]] inline void append_lower_unicode(std::string& out, std::string_view piece) {
+char lower_ascii_byte(unsigned char c) {
+  return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+}
+
+// Lower-cases the ASCII bytes at the start of `in` (`n` bytes) into `out` and
+// returns how many there are: up to the first byte >= 0x80, or `n`. `out`
+// must have room for `n` bytes; the bytes past the returned count may be
+// overwritten with scratch.
+std::size_t lower_ascii_prefix(const unsigned char* in, std::size_t n, char* out) {
+  std::size_t k = 0;
+#if defined(__SSE2__)
+  // Adding 37 takes 'A'..'Z' to 102..127, the top of the signed byte range,
+  // and every other byte value, 0x80 and up included, to a signed value of
+  // 101 or below: one signed compare finds the capitals.
+  const __m128i shift = _mm_set1_epi8(37);
+  const __m128i below_capitals = _mm_set1_epi8(101);
+  const __m128i case_bit = _mm_set1_epi8(0x20);
+  for (; k + 16 <= n; k += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k));
+    const __m128i capital = _mm_cmpgt_epi8(_mm_add_epi8(v, shift), below_capitals);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
+                     _mm_or_si128(v, _mm_and_si128(capital, case_bit)));
+    const int high = _mm_movemask_epi8(v);
+    if (high != 0) {
+      return k + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(high)));
+    }
+  }
+#else
+  // Eight bytes per step in a 64-bit word. With every byte below 0x80, adding
+  // 0x3F sets a byte's top bit from 'A' up and adding 0x25 from '[' up, and
+  // neither carries into the next byte.
+  constexpr std::uint64_t kTopBits = 0x8080808080808080;
+  for (; k + 8 <= n; k += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, in + k, 8);
+    if ((word & kTopBits) != 0) break;
+    const std::uint64_t from_a = word + 0x3F3F3F3F3F3F3F3F;
+    const std::uint64_t past_z = word + 0x2525252525252525;
+    word |= (from_a & ~past_z & kTopBits) >> 2;
+    std::memcpy(out + k, &word, 8);
+  }
+#endif
+  for (; k < n && in[k] < 0x80; ++k) out[k] = lower_ascii_byte(in[k]);
+  return k;
+}
+
+// The lower-cased text under construction. The buffer stays at least as long
+// as the bytes written plus the input bytes not yet read, which is all that
+// ASCII needs, so ASCII is written through a pointer with no check. Only ICU's
+// output can outgrow that, and then the buffer grows by at least an eighth:
+// lower-casing grows text by at most half, so it grows a bounded number of
+// times, and text that does not grow is never reallocated at all.
+class LowerOutput {
+ public:
+  explicit LowerOutput(std::size_t input_size) { buffer_.resize(input_size); }
+
+  char* end() { return buffer_.data() + size_; }
+  std::size_t room() const { return buffer_.size() - size_; }
+  void advance(std::size_t bytes) { size_ += bytes; }
+  void take_back(std::size_t bytes) { size_ -= bytes; }
+
+  void make_room(std::size_t bytes) {
+    if (room() >= bytes) return;
+    buffer_.resize(std::max(size_ + bytes, buffer_.size() + buffer_.size() / 8));
+  }
+
+  void append(std::string_view bytes) {
+    make_room(bytes.size());
+    std::memcpy(end(), bytes.data(), bytes.size());
+    advance(bytes.size());
+  }
+
+  std::string finish() && {
+    buffer_.resize(size_);
+    return std::move(buffer_);
+  }
+
+ private:
+  std::string buffer_;
+  std::size_t size_ = 0;
+};
+
+// Appends the ICU lower-casing of one whitespace-free piece of at most
+// kMaxIcuPiece bytes that holds non-ASCII characters; `unread` input bytes
+// follow it. ICU may use all the room there is, so it rarely has to be asked
+// twice.
+void append_lower_unicode(LowerOutput& out, std::string_view piece, std::size_t unread) {
   UCaseMap* map = thread_case_map();
-  const std::size_t start = out.size();
-  // Lower-casing grows text by at most half (U+0130 and U+023A go from two
-  // bytes to three); start with room for that and retry with ICU's own figure.
-  std::size_t capacity = piece.size() * 3 / 2 + 16;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    out.resize(start + capacity);
+    const auto capacity = static_cast<int32_t>(
+        std::min<std::size_t>(out.room(), std::numeric_limits<int32_t>::max()));
     UErrorCode status = U_ZERO_ERROR;
-    int32_t length =
-        ucasemap_utf8ToLower(map, out.data() + start, static_cast<int32_t>(capacity), piece.data(),
-                             static_cast<int32_t>(piece.size()), &status);
+    const int32_t length = ucasemap_utf8ToLower(map, out.end(), capacity, piece.data(),
+                                                static_cast<int32_t>(piece.size()), &status);
     if (status == U_BUFFER_OVERFLOW_ERROR) {
-      capacity = static_cast<std::size_t>(length);
+      out.make_room(static_cast<std::size_t>(length) + unread);
       continue;
     }
     if (U_FAILURE(status)) throw_icu_failure(status);
-    out.resize(start + static_cast<std::size_t>(length));
+    out.advance(static_cast<std::size_t>(length));
+    out.make_room(unread);
     return;
   }
   throw std::runtime_error("ICU lower-casing failed");
@@ -82,31 +169,29 @@ std::size_t boundary_at_or_before(std::string_view text, std::size_t pos) {
   return pos;
 }
 
-// Lower-cases a whitespace-free piece too long for one ICU call. In the root
-// locale the only mapping that depends on context is the capital sigma's, so a
-// stretch without one maps character by character and may be cut at any
-// character boundary, while a sigma's context may reach across any number of
-// case-ignorable characters (a sigma followed by a gigabyte of combining marks)
-// and no cut near it need be safe. So each stretch between capital sigmas goes
-// to ICU in pieces, and each sigma is decided here. A sigma's scans stop at the
-// first character that is not case-ignorable, which the neighbouring sigmas
-// are, so each byte is read by at most two scans and the whole stays linear.
-[[gnu::noinline]] void append_lower_long(std::string& out, std::string_view piece,
-                                         std::size_t max_piece) {
-  // Room for an output as long as the piece and one call's spare capacity, so
-  // that a piece that does not grow is never copied to a larger buffer midway.
-  out.reserve(out.size() + piece.size() + max_piece / 2 + 16);
+// Lower-cases a whitespace-free piece too long for one ICU call; `unread`
+// input bytes follow it. In the root locale the only mapping that depends on
+// context is the capital sigma's, so a stretch without one maps character by
+// character and may be cut at any character boundary, while a sigma's context
+// may reach across any number of case-ignorable characters (a sigma followed
+// by a gigabyte of combining marks) and no cut near it need be safe. So each
+// stretch between capital sigmas goes to ICU in pieces, and each sigma is
+// decided here. A sigma's scans stop at the first character that is not
+// case-ignorable, which the neighbouring sigmas are, so each byte is read by
+// at most two scans and the whole stays linear.
+[[gnu::noinline]] void append_lower_long(LowerOutput& out, std::string_view piece,
+                                         std::size_t max_piece, std::size_t unread) {
   std::size_t start = 0;
+  auto lower_up_to = [&](std::size_t cut) {
+    append_lower_unicode(out, piece.substr(start, cut - start), piece.size() - cut + unread);
+    start = cut;
+  };
   while (start < piece.size()) {
     const std::size_t sigma = std::min(piece.find(kCapitalSigma, start), piece.size());
-    while (sigma - start > max_piece) {
-      const std::size_t cut = boundary_at_or_before(piece, start + max_piece);
-      append_lower_unicode(out, piece.substr(start, cut - start));
-      start = cut;
-    }
-    if (start < sigma) append_lower_unicode(out, piece.substr(start, sigma - start));
+    while (sigma - start > max_piece) lower_up_to(boundary_at_or_before(piece, start + max_piece));
+    if (start < sigma) lower_up_to(sigma);
     if (sigma == piece.size()) break;
-    out += is_final_sigma(piece, sigma) ? kSmallFinalSigma : kSmallSigma;
+    out.append(is_final_sigma(piece, sigma) ? kSmallFinalSigma : kSmallSigma);
     start = sigma + kCapitalSigma.size();
   }
 }
@@ -118,41 +203,33 @@ std::size_t boundary_at_or_before(std::string_view text, std::size_t pos) {
   // that hold non-ASCII bytes. ASCII whitespace is neither cased nor
   // case-ignorable, so the Final_Sigma context never reaches across it and
   // piecewise lower-casing gives the same bytes as one ICU call on the text.
-  std::string out;
-  out.reserve(text.size());
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t size = text.size();
+  LowerOutput out(size);
   std::size_t i = 0;
-  while (i < size) {
-    if (is_ascii_space(bytes[i])) {
-      out.push_back(static_cast<char>(bytes[i]));
-      ++i;
-      continue;
-    }
-    std::size_t end = i;
-    bool ascii = true;
-    while (end < size && !is_ascii_space(bytes[end])) {
-      ascii &= bytes[end] < 0x80;
-      ++end;
-    }
-    if (ascii) {
-      // Written through a pointer rather than pushed back, which leaves the
-      // compiler no string bookkeeping per character in the hottest loop.
-      const std::size_t at = out.size();
-      out.resize(at + (end - i));
-      char* lowered = out.data() + at;
-      for (std::size_t k = i; k < end; ++k) {
-        unsigned char c = bytes[k];
-        *lowered++ = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-      }
-    } else if (end - i <= max_piece) {
-      append_lower_unicode(out, text.substr(i, end - i));
+  for (;;) {
+    const std::size_t run_start = i;
+    const std::size_t ascii = lower_ascii_prefix(bytes + i, size - i, out.end());
+    out.advance(ascii);
+    i += ascii;
+    if (i == size) break;
+    // The piece around this non-ASCII byte goes to ICU whole, its ASCII start
+    // (already written, one byte per byte) included: a sigma's context may
+    // lie there.
+    std::size_t begin = i;
+    while (begin > run_start && !is_ascii_space(bytes[begin - 1])) --begin;
+    out.take_back(i - begin);
+    std::size_t end = i + 1;
+    while (end < size && !is_ascii_space(bytes[end])) ++end;
+    const std::string_view piece = text.substr(begin, end - begin);
+    if (piece.size() <= max_piece) {
+      append_lower_unicode(out, piece, size - end);
     } else {
-      append_lower_long(out, text.substr(i, end - i), max_piece);
+      append_lower_long(out, piece, max_piece, size - end);
     }
     i = end;
   }
-  return out;
+  return std::move(out).finish();
 }
 
 }  // namespace

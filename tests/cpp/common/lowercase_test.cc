@@ -88,15 +88,42 @@ std::string random_text(std::mt19937& rng, const std::vector<char32_t>& pool,
   return text;
 }
 
+// A run of 0 to 47 ASCII bytes, half of them drawn from the capitals, the
+// bytes beside them and whitespace, the rest any ASCII byte.
+std::string random_ascii_run(std::mt19937& rng) {
+  static constexpr std::string_view kEdges = "AZ@[az`{ \t\n\v\f\rQm";
+  std::string run(rng() % 48, '\0');
+  for (char& c : run) {
+    c = rng() % 2 ? kEdges[rng() % kEdges.size()] : static_cast<char>(rng() % 128);
+  }
+  return run;
+}
+
 TEST(ToLowerTest, AgreesWithOneIcuCallOnRandomText) {
+  // Short stretches of the characters below between ASCII runs of every
+  // length: ASCII goes 16 bytes at a time, so non-ASCII characters land at
+  // every offset of a block, with their pieces starting blocks earlier. The
+  // text sits at every offset from an aligned address, and is cut into small
+  // pieces too.
   const std::vector<char32_t> pool = {
       'A',    'z',    'I',    ' ',    '\t',   '\n',   '\r',  '\f',   '\v',   '.',     '\'', ':',
       '1',    0x1C,   0x3A3,  0x3C3,  0x391,  0x3B1,  0x130, 0xC9,   0x301,  0x345,   0xA0, 0x85,
-      0x2028, 0x3000, 0x200B, 0xFEFF, 0x1E9E, 0x1F88, 0x1C5, 0x2126, 0x212A, 0x10400, 0xAD, 0x2019};
+      0x2028, 0x3000, 0x200B, 0xFEFF, 0x1E9E, 0x1F88, 0x1C5, 0x2126, 0x212A, 0x10400, 0xAD, 0x2019,
+      0x23A,  0x23E};
   std::mt19937 rng(2024);
-  for (int round = 0; round < 3000; ++round) {
-    const std::string text = random_text(rng, pool, 24);
-    ASSERT_EQ(to_lower(text), icu_lower(text)) << "round " << round;
+  std::string buffer;
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    for (std::size_t k = rng() % 6; k > 0; --k) {
+      text += random_ascii_run(rng) + random_text(rng, pool, 3);
+    }
+    text += random_ascii_run(rng);
+    const std::size_t offset = rng() % 16;
+    buffer.assign(offset, '-');
+    buffer += text;
+    const std::string expected = icu_lower(text);
+    ASSERT_EQ(to_lower(std::string_view(buffer).substr(offset)), expected) << "round " << round;
+    ASSERT_EQ(to_lower_in_pieces(text, rng() % 24), expected) << "round " << round;
   }
 }
 
@@ -163,14 +190,18 @@ TEST(ToLowerTest, HostileShapesAtScale) {
 
 TEST(ToLowerTest, IllFormedBytesAreCopiedAsIcuCopiesThem) {
   // Texts must be UTF-8, but stray bytes must not make a cut split or misread
-  // anything: ill-formed sequences stay as they are wherever the cuts fall.
-  const std::vector<std::string> units = {"\u03A3", "\u0301", "A",  "\xE0", "\xF0\x90",
-                                          "\x80",   "\xBF",   "\xC3", "\u00C9", "\xED\xA0\x80"};
+  // anything: ill-formed sequences stay as they are wherever the cuts fall,
+  // and wherever they fall in the blocks of ASCII around them.
+  const std::vector<std::string> units = {
+      "\u03A3", "\u0301", "A",      "\xE0", "\xF0\x90", "\x80",       "\xBF",
+      "\xC3",   "\u00C9", "\xED\xA0\x80", " ",   "\n",      "ABCDEFGHIJKLMNOPQ", "xY"};
   std::mt19937 rng(99);
   for (int round = 0; round < 2000; ++round) {
     std::string text;
     for (std::size_t k = rng() % 12; k > 0; --k) text += units[rng() % units.size()];
-    expect_every_limit_agrees(text, icu_lower(text));
+    const std::string expected = icu_lower(text);
+    ASSERT_EQ(to_lower(text), expected) << text;
+    expect_every_limit_agrees(text, expected);
   }
 }
 
