@@ -15,7 +15,8 @@ Each side runs in its own subprocess per thread setting, so the thread
 variables take effect before numpy, scipy or the pool start: one thread
 (RAYON_NUM_THREADS=1, xgboost n_jobs=1, OMP/OPENBLAS/MKL threads 1) and all
 threads (os.cpu_count() for each). Times are medians over the repetitions,
-after one untimed warm-up run. Then vesko alone: per-call latency for batches
+after one untimed warm-up run; vesko's rows also give the peak RSS of the
+process that ran them (the models, the e-mails and every call). Then vesko alone: per-call latency for batches
 of 1, 16 and 256 e-mails, and load time and peak RSS of a fresh process for
 the demo models and for a copy whose vocabularies are padded to 50,000 terms.
 
@@ -100,7 +101,8 @@ def worker_vesko(args):
 
     texts = [r["text"] for r in load_rows(args.limit)]
     ensemble = vesko.RustEnsemble.load(str(MODELS))
-    return {"times": timed(lambda: ensemble.predict_proba_batch(texts), args.reps)}
+    times = timed(lambda: ensemble.predict_proba_batch(texts), args.reps)
+    return {"times": times, "peak_rss_kib": peak_rss_kib()}
 
 
 def worker_sklearn(args):
@@ -289,14 +291,19 @@ def main():
           f"{reps} repetition(s), medians; {all_threads} processors")
 
     common = ["--reps", str(reps)] + (["--limit", str(limit)] if limit else [])
-    print(f"\n{'threads':>7} {'side':>8} {'seconds':>9} {'MB/s':>9} {'msgs/s':>10} {'ratio':>7}")
+    print(f"\n{'threads':>7} {'side':>8} {'seconds':>9} {'MB/s':>9} {'msgs/s':>10} {'ratio':>7} "
+          f"{'peak RSS MiB':>13}")
     worst_difference = 0.0
     for threads in sorted({1, all_threads}):
-        ours_times, other_times = [], []
+        ours_times, other_times, peaks = [], [], {}
         for _ in range(3 if args.against else 1):  # alternating, when there is another build
-            ours_times += run_worker("vesko", threads, common)["times"]
+            run = run_worker("vesko", threads, common)
+            ours_times += run["times"]
+            peaks["vesko"] = max(peaks.get("vesko", 0), run["peak_rss_kib"])
             if args.against:
-                other_times += run_worker("vesko", threads, common, build=args.against)["times"]
+                run = run_worker("vesko", threads, common, build=args.against)
+                other_times += run["times"]
+                peaks["other"] = max(peaks.get("other", 0), run["peak_rss_kib"])
         ours = statistics.median(ours_times)
         theirs_run = run_worker("sklearn", threads, common)
         theirs = statistics.median(theirs_run["times"])
@@ -307,8 +314,9 @@ def main():
             rows.append(("other", other, f"{other / ours:6.2f}x"))
         rows.append(("sklearn", theirs, ""))
         for side, seconds, ratio in rows:
+            peak = f"{peaks[side] / 1024:13.1f}" if side in peaks else ""
             print(f"{threads:>7} {side:>8} {seconds:>9.3f} {megabytes / seconds:>9.2f} "
-                  f"{len(texts) / seconds:>10.0f} {ratio:>7}")
+                  f"{len(texts) / seconds:>10.0f} {ratio:>7} {peak}")
     print(f"agreement on the first {AGREEMENT_SAMPLE} e-mails: largest difference "
           f"{worst_difference:.3g} (tolerance {AGREEMENT_TOLERANCE:g})")
     if not worst_difference <= AGREEMENT_TOLERANCE:
