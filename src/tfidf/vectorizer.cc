@@ -32,7 +32,6 @@ struct Scratch {
   std::vector<std::uint32_t> ordered;  // columns in ascending order, read from `seen`
   std::vector<std::uint32_t> wrapped;  // a column once per kWrap - 1 hits it has shed
   std::vector<std::uint64_t> beyond;   // hit columns >= V: only a broken model file
-  TokenScratch tokens;
 };
 
 // A count that reaches kWrap drops back to 1 and notes its column in
@@ -44,6 +43,12 @@ constexpr std::uint32_t kWrap = UINT32_MAX;
 Scratch& thread_scratch(std::size_t member) {
   thread_local std::array<Scratch, TermIndex::kLanes> scratch;
   return scratch[member];
+}
+
+// The words of the text a group is counting, shared by its members.
+TokenScratch& thread_tokens() {
+  thread_local TokenScratch tokens;
+  return tokens;
 }
 
 // Adds one hit of `column`, which must be at most V (V: the miss sink).
@@ -315,7 +320,7 @@ struct TfidfVectorizer::GroupCounter {
         on_term(word, kWord);
       });
     } else {
-      TokenScratch& tokens = members[0].scratch->tokens;
+      TokenScratch& tokens = thread_tokens();
       tokens.words.clear();
       first.tokenizer_.for_each_word(text, [&](std::string_view word) {
         tokens.words.push_back(word);
@@ -345,7 +350,7 @@ struct TfidfVectorizer::GroupCounter {
           },
           [&](std::string_view trigram) { look_up(trigram, kAny); });
     } else {
-      v.tokenizer_.for_each_term(text, member.scratch->tokens, [&](std::string_view term) {
+      v.tokenizer_.for_each_term(text, thread_tokens(), [&](std::string_view term) {
         ++num_terms;
         look_up(term, kAny);
       });
