@@ -8,9 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "common/fatal_error.h"
-#include "fatal_message.h"
 #include "csr_rows.h"
+#include "fatal_message.h"
 #include "models/logistic.h"
 #include "models/svm.h"
 
@@ -73,15 +72,14 @@ std::vector<ProbabilityPair> dense_reference(const LogisticRegressionModel& m, c
 
 using testing_rows::same_bits;
 
-TEST(Linear, MatrixWithoutRowsYieldsNothingWhateverTheModel) {
+TEST(Linear, SigmoidFormForExactlyOneCoefficientRow) {
   LogisticRegressionModel dense;
   dense.scaler_mean = std::vector<double>{};
-  EXPECT_TRUE(LogisticRegressionModel{}.predict_proba(matrix(3, {})).empty());
-  EXPECT_TRUE(dense.predict_proba(matrix(3, {})).empty());
+  for (const LogisticRegressionModel& m : {LogisticRegressionModel{}, dense}) {
+    EXPECT_TRUE(m.predict_proba(matrix(3, {})).empty());
+  }
   EXPECT_TRUE(LinearSVMModel{}.predict_proba(matrix(3, {})).empty());
-}
 
-TEST(Linear, SigmoidFormForExactlyOneCoefficientRow) {
   LogisticRegressionModel lr;
   lr.coef = {{2.0, -1.0}};
   lr.intercept = {0.0, 99.0};  // only the first intercept counts
@@ -92,10 +90,8 @@ TEST(Linear, SigmoidFormForExactlyOneCoefficientRow) {
   const double spam = sigmoid(0.0 + 1.5 * 2.0 + 0.5 * -1.0);
   EXPECT_EQ(out[1].spam_prob, spam);
   EXPECT_EQ(out[1].clean_prob, 1.0 - spam);
-
   LinearSVMModel svm{{{2.0, -1.0}}, {0.0}, {}};
-  auto svm_out = svm.predict_proba(matrix(2, {{{0, 1.5}, {1, 0.5}}}));
-  EXPECT_EQ(svm_out[0].spam_prob, spam);
+  EXPECT_EQ(svm.predict_proba(matrix(2, {{{0, 1.5}, {1, 0.5}}}))[0].spam_prob, spam);
 }
 
 TEST(Linear, SoftmaxFormOverTheClassCount) {
@@ -106,122 +102,59 @@ TEST(Linear, SoftmaxFormOverTheClassCount) {
   EXPECT_EQ(out[0].clean_prob, std::exp(-2.0) / z);
   EXPECT_EQ(out[0].spam_prob, std::exp(-1.0) / z);
 
-  // No coefficient rows: softmax form, intercepts alone on empty rows.
+  // No coefficient rows: intercepts alone on empty rows.
   LogisticRegressionModel lr;
   lr.intercept = {0.0, std::log(3.0)};
   lr.classes = {"clean", "spam"};
-  auto empty_rows = lr.predict_proba(matrix(4, {{}}));
-  EXPECT_DOUBLE_EQ(empty_rows[0].clean_prob, 0.25);
-  EXPECT_DOUBLE_EQ(empty_rows[0].spam_prob, 0.75);
-}
-
-TEST(Linear, ClassesBeyondTheCoefficientRows) {
-  LinearSVMModel svm{{{1.0}, {1.0}}, {0.0, 0.0, 0.0}, {"a", "b", "c"}};
-  auto out = svm.predict_proba(matrix(1, {{}}));  // three intercepts alone
-  EXPECT_DOUBLE_EQ(out[0].clean_prob, 1.0 / 3.0);
-  EXPECT_EQ(failure_of(svm, matrix(1, {{{0, 1.0}}})),
+  out = lr.predict_proba(matrix(4, {{}}));
+  EXPECT_DOUBLE_EQ(out[0].clean_prob, 0.25);
+  EXPECT_DOUBLE_EQ(out[0].spam_prob, 0.75);
+  // Classes beyond the coefficient rows: fine while a row stores nothing.
+  LinearSVMModel short_rows{{{1.0}, {1.0}}, {0.0, 0.0, 0.0}, {"a", "b", "c"}};
+  EXPECT_DOUBLE_EQ(short_rows.predict_proba(matrix(1, {{}}))[0].clean_prob, 1.0 / 3.0);
+  EXPECT_EQ(failure_of(short_rows, matrix(1, {{{0, 1.0}}})),
             "index out of bounds: the len is 2 but the index is 2");
 }
 
 TEST(Linear, IndexFailures) {
-  struct Case {
+  const std::vector<double> mean5(5, 0.0), empty;
+  const std::string len1_index1 = "index out of bounds: the len is 1 but the index is 1";
+  const struct {
     const char* name;
     LogisticRegressionModel model;
     std::vector<Row> rows;
     std::string message;
-  };
-  const std::vector<double> mean5(5, 0.0);
-  const std::vector<Case> cases = {
+  } cases[] = {
+      // clang-format off
       {"sigmoid without intercept", {{{1.0}}, {}, {}, {}, {}}, {{}}, kLen0Index0},
-      {"sigmoid, sparse column beyond coef[0]",
-       {{{1.0, 1.0}}, {0.0}, {}, {}, {}},
-       {{{1, 1.0}, {3, 1.0}, {4, 1.0}}},
-       "index out of bounds: the len is 2 but the index is 3"},
+      {"sigmoid, sparse column beyond coef[0]", {{{1.0, 1.0}}, {0.0}, {}, {}, {}},
+       {{{1, 1.0}, {3, 1.0}, {4, 1.0}}}, "index out of bounds: the len is 2 but the index is 3"},
       {"softmax without classes", {{}, {0.0}, {}, {}, {}}, {{}}, kLen0Index0},
-      {"softmax, intercept shorter than classes",
-       {{{1.0}, {1.0}}, {0.0}, {"a", "b"}, {}, {}},
-       {{}},
-       "index out of bounds: the len is 1 but the index is 1"},
-      {"softmax, one class fails at the second probability",
-       {{}, {0.0}, {"a"}, {}, {}},
-       {{}},
-       "index out of bounds: the len is 1 but the index is 1"},
+      {"softmax, intercept shorter than classes", {{{1.0}, {1.0}}, {0.0}, {"a", "b"}, {}, {}},
+       {{}}, len1_index1},
+      {"softmax, one class fails at the second probability", {{}, {0.0}, {"a"}, {}, {}}, {{}},
+       len1_index1},
       {"softmax, sparse column beyond coef[1]",
-       {{{1.0, 1.0}, {1.0}}, {0.0, 0.0}, {"a", "b"}, {}, {}},
-       {{{1, 1.0}}},
-       "index out of bounds: the len is 1 but the index is 1"},
+       {{{1.0, 1.0}, {1.0}}, {0.0, 0.0}, {"a", "b"}, {}, {}}, {{{1, 1.0}}}, len1_index1},
+      {"failure on the second row only", {{{1.0}}, {0.0}, {}, {}, {}}, {{{0, 1.0}}, {{1, 1.0}}},
+       len1_index1},
+      // With a scaler_mean the form is dense, and short coefficient rows are no failure.
+      {"dense, short coefficient row", {{{1.0}}, {0.0}, {}, mean5, {}}, {{{3, 1.0}}}, "no failure"},
       {"dense, stored column not below k, before the missing intercept",
-       {{{1.0}}, {}, {}, mean5, {}},
-       {{{2, 1.0}, {7, 1.0}}},
+       {{{1.0}}, {}, {}, mean5, {}}, {{{2, 1.0}, {7, 1.0}}},
        "index out of bounds: the len is 5 but the index is 7"},
-      {"dense softmax, coefficient rows run out",
-       {{}, {0.0, 0.0}, {"a", "b"}, mean5, {}},
-       {{}},
+      {"dense softmax, coefficient rows run out", {{}, {0.0, 0.0}, {"a", "b"}, mean5, {}}, {{}},
        kLen0Index0},
-      {"failure on the second row only",
-       {{{1.0}}, {0.0}, {}, {}, {}},
-       {{{0, 1.0}}, {{1, 1.0}}},
-       "index out of bounds: the len is 1 but the index is 1"},
+      // clang-format on
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(failure_of(c.model, matrix(5, c.rows)), c.message) << c.name;
   }
-  LinearSVMModel svm{{{1.0}}, {}, {}};
-  EXPECT_EQ(failure_of(svm, matrix(1, {{}})), kLen0Index0);
-}
-
-TEST(Linear, DenseSoftmaxWithoutColumnsReadsNoCoefficients) {
-  LogisticRegressionModel lr;
-  lr.intercept = {0.0, 0.0};
-  lr.classes = {"a", "b"};
-  lr.scaler_mean = std::vector<double>{};
-  auto out = lr.predict_proba(matrix(0, {{}}));
-  EXPECT_EQ(out[0].clean_prob, 0.5);
-}
-
-TEST(Linear, ShortScalerStandardisesOnlyItsColumns) {
-  // mean 10 long, scale 12 long, 37 columns: columns 0..9 standardised,
-  // 10..36 as stored; unstored standardised columns contribute too.
-  LogisticRegressionModel lr;
-  lr.coef = {std::vector<double>(37, 1.0)};
-  lr.intercept = {0.0};
-  lr.scaler_mean = std::vector<double>(10, 1.0);
-  lr.scaler_scale = std::vector<double>(12, 2.0);
-  auto out = lr.predict_proba(matrix(37, {{{3, 5.0}, {20, 4.0}}, {}}));
-  // Row 0: nine unstored scaled columns at -0.5, column 3 at 2.0, column 20 at 4.0.
-  double s = 0.0;
-  for (std::size_t j = 0; j < 10; ++j) s = s + (j == 3 ? 2.0 : -0.5);
-  s = s + 4.0;
-  EXPECT_EQ(out[0].spam_prob, sigmoid(s));
-  EXPECT_EQ(out[1].spam_prob, sigmoid(-5.0));
-}
-
-TEST(Linear, MeanWithoutScaleIsDenseAndToleratesShortRows) {
-  LogisticRegressionModel lr;
-  lr.coef = {{1.0, 2.0}};
-  lr.intercept = {0.5};
-  lr.scaler_mean = std::vector<double>(4, 100.0);  // ignored without a scale
-  const CsrMatrix x = matrix(4, {{{1, 3.0}, {3, 7.0}}});
-  auto out = lr.predict_proba(x);
-  EXPECT_EQ(out[0].spam_prob, sigmoid(0.5 + 3.0 * 2.0));
-  lr.scaler_mean.reset();
-  EXPECT_EQ(failure_of(lr, x), "index out of bounds: the len is 2 but the index is 3");
-}
-
-TEST(Linear, DenseFormKeepsNaNFromUnstoredColumns) {
-  // 0.0 times an infinite weight is NaN even where nothing is stored.
-  LogisticRegressionModel lr;
-  lr.coef = {{1.0, 1.0, kInf}};
-  lr.intercept = {0.0};
-  lr.scaler_mean = std::vector<double>{0.0};
-  lr.scaler_scale = std::vector<double>{1.0};
-  auto out = lr.predict_proba(matrix(3, {{{1, 2.0}}}));
-  EXPECT_TRUE(std::isnan(out[0].spam_prob));
-  // A zero scale is not an error: the infinity passes through.
-  lr.coef = {{1.0, 1.0, 1.0}};
-  lr.scaler_scale = std::vector<double>{0.0};
-  out = lr.predict_proba(matrix(3, {{{0, 2.0}}}));
-  EXPECT_EQ(out[0].spam_prob, 1.0);
+  EXPECT_EQ(failure_of(LinearSVMModel{{{1.0}}, {}, {}}, matrix(1, {{}})), kLen0Index0);
+  // With no columns at all, nothing is read from the coefficient rows.
+  EXPECT_EQ(
+      failure_of(LogisticRegressionModel{{}, {0.0, 0.0}, {"a", "b"}, empty, {}}, matrix(0, {{}})),
+      "no failure");
 }
 
 TEST(Linear, DenseFormMatchesColumnByColumnScoring) {

@@ -1,4 +1,5 @@
-// The low-level reader, marker names, descriptions and UTF-8 error texts.
+// The low-level reader: marker names, value descriptions, truncation texts,
+// skipping, and how far a declared size is trusted.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +9,6 @@
 
 #include "models/msgpack_builder.h"
 #include "models/msgpack_reader.h"
-#include "common/utf8.h"
 
 namespace vesko {
 namespace {
@@ -34,16 +34,12 @@ TEST(MarkerName, CarriesTheNumberOfFixKindsOnly) {
   }
 }
 
+// The values the record messages cannot show.
 TEST(Describe, ValuesAsMessagesShowThem) {
-  EXPECT_EQ(describe_integer(std::int64_t{-1}), "integer `-1`");
   EXPECT_EQ(describe_integer(std::numeric_limits<std::uint64_t>::max()),
             "integer `18446744073709551615`");
-  EXPECT_EQ(describe_float(2.5), "floating point `2.5`");
-  EXPECT_EQ(describe_float(3.0), "floating point `3.0`");
   EXPECT_EQ(describe_float(NAN), "floating point `NaN`");
   EXPECT_EQ(describe_float(-INFINITY), "floating point `-inf`");
-  EXPECT_EQ(describe_bool(false), "boolean `false`");
-  EXPECT_EQ(describe_string("ab"), "string \"ab\"");
 }
 
 TEST(QuoteString, EscapesQuotesBackslashesAndControls) {
@@ -92,44 +88,6 @@ TEST(Reader, SkipsAnyWellFormedValue) {
   ASSERT_TRUE(reader.read_marker(m) && reader.read_unsigned(m, next));
   EXPECT_EQ(next, 7u);
   EXPECT_EQ(reader.remaining(), 0u);
-}
-
-TEST(Reader, SkipRefusesTheReservedMarker) {
-  Pack p;
-  p.array(2).uint(1).raw({0xc1});
-  MsgpackReader reader(p.bytes());
-  Marker m;
-  ASSERT_TRUE(reader.read_marker(m));
-  EXPECT_FALSE(reader.skip(m));
-  EXPECT_EQ(reader.error(), "wrong msgpack marker Reserved");
-}
-
-TEST(Reader, NestingBudgetAllowsExactly1023OpenContainers) {
-  for (int depth : {1023, 1024}) {
-    Pack p;
-    for (int i = 1; i < depth; ++i) p.array(1);
-    p.array(0);
-    MsgpackReader reader(p.bytes());
-    Marker m;
-    ASSERT_TRUE(reader.read_marker(m));
-    const bool ok = reader.skip(m);
-    if (depth == 1023) {
-      EXPECT_TRUE(ok) << reader.error();
-    } else {
-      EXPECT_FALSE(ok);
-      EXPECT_EQ(reader.error(), "depth limit exceeded");
-    }
-  }
-}
-
-TEST(Reader, HugeDeclaredCountsFailAtTheEndOfInput) {
-  // An array header claiming 4,294,967,295 elements in a short input.
-  const std::vector<std::uint8_t> bytes = {0xdd, 0xff, 0xff, 0xff, 0xff, 0x01, 0x02, 0x03};
-  MsgpackReader reader(bytes);
-  Marker m;
-  ASSERT_TRUE(reader.read_marker(m));
-  EXPECT_FALSE(reader.skip(m));
-  EXPECT_EQ(reader.error(), "IO error while reading marker: failed to fill whole buffer");
 }
 
 TEST(Reader, PresizingTrustsNoMoreThanTheInputCanHold) {

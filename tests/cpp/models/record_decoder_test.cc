@@ -15,20 +15,14 @@ using testing::Pack;
 
 // vocabulary {"a": 0, "b": 1}, idf [1.5, 2.0], max_features 10.
 Pack tfidf_required_values() {
-  Pack p;
-  p.map(2).str("a").uint(0).str("b").uint(1);
-  p.floats({1.5, 2.0});
-  p.uint(10);
-  return p;
+  return Pack().map(2).str("a").uint(0).str("b").uint(1).floats({1.5, 2.0}).uint(10);
 }
 
 Pack tfidf_map_with(int extra_entries) {
   Pack p;
   p.map(static_cast<std::uint32_t>(3 + extra_entries));
   p.str("vocabulary").map(2).str("a").uint(0).str("b").uint(1);
-  p.str("idf").floats({1.5, 2.0});
-  p.str("max_features").uint(10);
-  return p;
+  return p.str("idf").floats({1.5, 2.0}).str("max_features").uint(10);
 }
 
 std::string tfidf_error(const Pack& p) {
@@ -37,9 +31,7 @@ std::string tfidf_error(const Pack& p) {
 }
 
 TEST(TfidfRecord, MapAndShortArrayDecodeTheSameWithDefaults) {
-  Pack array;
-  array.array(3).append(tfidf_required_values());
-  for (const Pack& p : {tfidf_map_with(0), array}) {
+  for (const Pack& p : {tfidf_map_with(0), Pack().array(3).append(tfidf_required_values())}) {
     auto r = decode_tfidf_model(p.bytes());
     ASSERT_TRUE(r) << r.error();
     EXPECT_EQ(r->vocabulary.size(), 2u);
@@ -76,12 +68,11 @@ TEST(TfidfRecord, FullArrayAndIntegerKeys) {
 }
 
 TEST(TfidfRecord, ValueConversions) {
-  // Integers and binary bytes are accepted as floats; a later duplicate term wins;
-  // an int 8 holding 5 is a count.
+  // Binary bytes and integers are accepted as floats; a later duplicate term
+  // wins; an int 8 holding 5 is a count.
   Pack p;
   p.map(3).str("vocabulary").map(2).str("t").uint(1).str("t").uint(7);
-  p.str("idf").bin(std::string("\x01\x02", 2));
-  p.str("max_features").i8(5);
+  p.str("idf").bin(std::string("\x01\x02", 2)).str("max_features").i8(5);
   auto r = decode_tfidf_model(p.bytes());
   ASSERT_TRUE(r) << r.error();
   EXPECT_EQ(r->vocabulary.size(), 1u);
@@ -112,6 +103,7 @@ TEST(TfidfRecord, FieldValueMessages) {
     Pack value;
     const char* message;
   } cases[] = {
+      // clang-format off
       {"norm", Pack().nil(), "invalid type: unit value, expected a string"},
       {"norm", Pack().uint(3), "invalid type: integer `3`, expected a string"},
       {"norm", Pack().array(1).uint(1), "invalid type: sequence, expected a string"},
@@ -147,6 +139,7 @@ TEST(TfidfRecord, FieldValueMessages) {
        "invalid value: integer `-3`, expected usize"},
       {"vocabulary", Pack().map(1).str("t"),
        "IO error while reading marker: failed to fill whole buffer"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     const std::string field = c.field;
@@ -162,10 +155,12 @@ TEST(TfidfRecord, FieldValueMessages) {
 }
 
 TEST(TfidfRecord, KeyAndShapeMessages) {
+  const Pack five_fields = Pack().append(tfidf_required_values()).boolean(false).str("l2");
   const struct {
     Pack bytes;
     const char* message;
   } cases[] = {
+      // clang-format off
       {Pack(), "IO error while reading marker: failed to fill whole buffer"},
       {Pack().nil(), "invalid type: unit value, expected struct TfidfModel"},
       {Pack().f64(-0.5), "invalid type: floating point `-0.5`, expected struct TfidfModel"},
@@ -180,17 +175,11 @@ TEST(TfidfRecord, KeyAndShapeMessages) {
       {Pack().array(2).map(0).array(0),
        "invalid length 2, expected struct TfidfModel with 9 elements"},
       {Pack().array(0), "invalid length 0, expected struct TfidfModel with 9 elements"},
-      {Pack()
-           .array(10)
-           .append(tfidf_required_values())
-           .boolean(false)
-           .str("l2")
-           .nil()
-           .nil()
-           .nil()
-           .nil()
-           .raw({0xc1}),
+      {Pack().array(10).append(five_fields).nil().nil().nil().nil().raw({0xc1}),
        "array had incorrect length, expected 9"},
+      // Element 9 is never read, but a malformed earlier element is reported.
+      {Pack().array(10).append(tfidf_required_values()).uint(1),
+       "invalid type: integer `1`, expected a boolean"},
       {Pack().map(1).i8(1).uint(0), "invalid type: integer `1`, expected field identifier"},
       {Pack().map(1).sint(-1).uint(0), "invalid type: integer `-1`, expected field identifier"},
       {Pack().map(1).nil().uint(0), "invalid type: unit value, expected field identifier"},
@@ -208,15 +197,9 @@ TEST(TfidfRecord, KeyAndShapeMessages) {
        "IO error while reading marker: failed to fill whole buffer"},
       {Pack().map(1).str("unknown").raw({0xc1}), "wrong msgpack marker Reserved"},
       {Pack().map(2).uint(3).boolean(true).uint(3).boolean(true), "duplicate field `sublinear_tf`"},
+      // clang-format on
   };
   for (const auto& c : cases) EXPECT_EQ(tfidf_error(c.bytes), c.message);
-}
-
-TEST(TfidfRecord, ArrayLongerThanTheRecordDecodesItsFieldsFirst) {
-  // Element 9 is never read, but a malformed earlier element is reported.
-  Pack p;
-  p.array(10).append(tfidf_required_values()).uint(1);
-  EXPECT_EQ(tfidf_error(p), "invalid type: integer `1`, expected a boolean");
 }
 
 TEST(RecordSizes, HugeDeclaredCountsFailAtTheEndOfTheInput) {
@@ -242,48 +225,38 @@ TEST(RecordNesting, TheRecordCountsAsTheFirstOfAtMost1023Levels) {
     p.str("skip");
     for (int i = 1; i < levels - 1; ++i) p.array(1);
     p.array(0);
-    const std::string error = tfidf_error(p);
-    if (levels == 1023) {
-      EXPECT_EQ(error, "<ok>");
-    } else {
-      EXPECT_EQ(error, "depth limit exceeded");
-    }
+    EXPECT_EQ(tfidf_error(p), levels == 1023 ? "<ok>" : "depth limit exceeded");
   }
 }
 
 TEST(OtherRecords, ArrayLengthRules) {
-  auto lr_error = [](const Pack& p) {
-    auto r = decode_logistic_regression_model(p.bytes());
-    return r ? std::string("<ok>") : r.error();
-  };
-  auto lr_array = [](int n) {
+  auto lr_error = [](int n) {
     Pack p;
     p.array(static_cast<std::uint32_t>(n)).array(1).floats({0.5, -0.5}).floats({0.1});
     p.strs({"clean", "spam"});
     for (int i = 3; i < n; ++i) p.floats({1.0});
-    return p;
+    auto r = decode_logistic_regression_model(p.bytes());
+    if (n == 4 && r) {
+      EXPECT_EQ(r->coef, (std::vector<std::vector<double>>{{0.5, -0.5}}));
+      EXPECT_EQ(r->classes, (std::vector<std::string>{"clean", "spam"}));
+      EXPECT_TRUE(r->scaler_mean.has_value());
+      EXPECT_FALSE(r->scaler_scale.has_value());
+    }
+    return r ? std::string("<ok>") : r.error();
   };
-  EXPECT_EQ(lr_error(lr_array(3)), "<ok>");
-  EXPECT_EQ(lr_error(lr_array(4)), "<ok>");
-  EXPECT_EQ(lr_error(lr_array(5)), "<ok>");
-  EXPECT_EQ(lr_error(lr_array(6)), "array had incorrect length, expected 5");
-  auto four = decode_logistic_regression_model(lr_array(4).bytes());
-  ASSERT_TRUE(four);
-  EXPECT_EQ(four->coef, (std::vector<std::vector<double>>{{0.5, -0.5}}));
-  EXPECT_EQ(four->classes, (std::vector<std::string>{"clean", "spam"}));
-  EXPECT_TRUE(four->scaler_mean.has_value());
-  EXPECT_FALSE(four->scaler_scale.has_value());
+  EXPECT_EQ(lr_error(3), "<ok>");
+  EXPECT_EQ(lr_error(4), "<ok>");
+  EXPECT_EQ(lr_error(5), "<ok>");
+  EXPECT_EQ(lr_error(6), "array had incorrect length, expected 5");
 
-  Pack two;
-  two.array(2).array(0).array(0);
-  auto nb = decode_naive_bayes_model(two.bytes());
-  EXPECT_EQ(nb.error(), "invalid length 2, expected struct NaiveBayesModel with 3 elements");
-  auto svm = decode_linear_svm_model(two.bytes());
-  EXPECT_EQ(svm.error(), "invalid length 2, expected struct LinearSVMModel with 3 elements");
-  Pack four_xgb;
-  four_xgb.array(4).array(0).uint(1).f64(0.1).f64(0.5);
-  auto xgb = decode_xgboost_model(four_xgb.bytes());
-  EXPECT_EQ(xgb.error(), "invalid length 4, expected struct XGBoostModel with 5 elements");
+  const Pack two = Pack().array(2).array(0).array(0);
+  EXPECT_EQ(decode_naive_bayes_model(two.bytes()).error(),
+            "invalid length 2, expected struct NaiveBayesModel with 3 elements");
+  EXPECT_EQ(decode_linear_svm_model(two.bytes()).error(),
+            "invalid length 2, expected struct LinearSVMModel with 3 elements");
+  EXPECT_EQ(
+      decode_xgboost_model(Pack().array(4).array(0).uint(1).f64(0.1).f64(0.5).bytes()).error(),
+      "invalid length 4, expected struct XGBoostModel with 5 elements");
   EXPECT_EQ(decode_xgboost_model(Pack().nil().bytes()).error(),
             "invalid type: unit value, expected struct XGBoostModel");
   EXPECT_EQ(decode_naive_bayes_model(Pack().bin("\x01").bytes()).error(),
@@ -298,13 +271,11 @@ TEST(OtherRecords, MapFormsAndMissingFields) {
   ASSERT_TRUE(r) << r.error();
   EXPECT_EQ(r->feature_log_prob[1], std::vector<double>{-2});
 
-  Pack svm;
-  svm.map(2).str("coef").array(0).str("intercept").floats({});
-  EXPECT_EQ(decode_linear_svm_model(svm.bytes()).error(), "missing field `classes`");
-
-  Pack classes;
-  classes.map(1).str("classes").bin("ab");
-  EXPECT_EQ(decode_linear_svm_model(classes.bytes()).error(),
+  EXPECT_EQ(decode_linear_svm_model(
+                Pack().map(2).str("coef").array(0).str("intercept").floats({}).bytes())
+                .error(),
+            "missing field `classes`");
+  EXPECT_EQ(decode_linear_svm_model(Pack().map(1).str("classes").bin("ab").bytes()).error(),
             "invalid type: integer `97`, expected a string");
 
   Pack xgb;

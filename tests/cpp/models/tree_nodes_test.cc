@@ -1,6 +1,4 @@
 // Tree values as the decoder builds them, and their conversion into TreeNodes.
-#include "models/model_files.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
