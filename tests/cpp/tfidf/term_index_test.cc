@@ -147,14 +147,6 @@ TEST(TermIndexTest, CollidingVocabulariesKeepProbesShort) {
   }
 }
 
-TEST(TermIndexTest, EmptyVocabularyFindsNothing) {
-  const Vocabulary vocabulary;
-  const TermIndex index = index_of(vocabulary);
-  std::uint64_t column = 0;
-  EXPECT_FALSE(find(index, 0, vocabulary, "ab", column));
-  EXPECT_FALSE(find(index, 0, vocabulary, "a longer term", column));
-}
-
 // One index over three vocabularies that share some terms: each lane finds
 // its own vocabulary's columns and nothing of the others'.
 TEST(TermIndexTest, SharedIndexKeepsEveryLaneApart) {

@@ -19,8 +19,8 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-TfidfModel make_model(Vocabulary vocabulary, std::vector<double> idf, bool sublinear_tf,
-                      std::string norm) {
+TfidfModel make_model(Vocabulary vocabulary, std::vector<double> idf, bool sublinear_tf = false,
+                      std::string norm = "l2") {
   TfidfModel model;
   model.vocabulary = std::move(vocabulary);
   model.idf = std::move(idf);
@@ -29,16 +29,15 @@ TfidfModel make_model(Vocabulary vocabulary, std::vector<double> idf, bool subli
   return model;
 }
 
-TfidfVectorizer make_vectorizer(Vocabulary vocabulary, std::vector<double> idf, bool sublinear_tf,
-                                std::string norm,
-                                TokenizerMode mode = TokenizerMode::WordUnigrams) {
+TfidfVectorizer make_vectorizer(Vocabulary vocabulary, std::vector<double> idf,
+                                TokenizerMode mode = TokenizerMode::WordUnigrams,
+                                bool sublinear_tf = false, std::string norm = "l2") {
   return TfidfVectorizer::from_model(
       make_model(std::move(vocabulary), std::move(idf), sublinear_tf, std::move(norm)), mode);
 }
 
-// The straightforward method, step by step: a hash map of counts per text,
-// triplets in map order, the matrix from triplets, then each row normalised
-// and rebuilt from triplets.
+// The straightforward method, step by step: counts per text in column order,
+// weights, then each row normalised.
 CsrMatrix reference_transform(const TfidfModel& model, TokenizerMode mode, const Texts& texts) {
   const Tokenizer tokenizer(mode);
   std::vector<testing_rows::Row> rows(texts.size());
@@ -59,7 +58,8 @@ CsrMatrix reference_transform(const TfidfModel& model, TokenizerMode mode, const
     const bool l2 = model.norm == "l2";
     if (!l2 && model.norm != "l1") continue;
     double sum = 0.0;
-    for (const auto& entry : rows[i]) sum += l2 ? entry.second * entry.second : std::fabs(entry.second);
+    for (const auto& entry : rows[i])
+      sum += l2 ? entry.second * entry.second : std::fabs(entry.second);
     if (sum > 0.0) {
       for (auto& entry : rows[i]) entry.second /= l2 ? std::sqrt(sum) : sum;
     }
@@ -72,146 +72,90 @@ void expect_same(const CsrMatrix& actual, const CsrMatrix& expected) {
   ASSERT_EQ(actual.cols(), expected.cols());
   ASSERT_EQ(actual.indptr(), expected.indptr());
   ASSERT_EQ(actual.indices(), expected.indices());
-  // Bit for bit: EXPECT_EQ on doubles is exact.
-  ASSERT_EQ(actual.data(), expected.data());
-}
-
-std::string fatal_message(const TfidfVectorizer& vectorizer, const Texts& texts) {
-  return vesko::fatal_message([&] { vectorizer.transform(texts); });
+  ASSERT_EQ(actual.data(), expected.data());  // bit for bit: EXPECT_EQ on doubles is exact
 }
 
 // free -> 0, money -> 1, idf [2.0, 1.0]; "free money free offer" has N = 4.
-struct WorkedCase {
-  bool sublinear_tf;
-  const char* norm;
-  double free_value;
-  double money_value;
-};
-
-class WorkedExampleTest : public testing::TestWithParam<WorkedCase> {};
-
-TEST_P(WorkedExampleTest, GivesExactValues) {
-  const WorkedCase& c = GetParam();
-  const TfidfVectorizer vectorizer =
-      make_vectorizer({{"free", 0}, {"money", 1}}, {2.0, 1.0}, c.sublinear_tf, c.norm);
-  const CsrMatrix m = vectorizer.transform(Texts{"free money free offer"});
-  ASSERT_EQ(m.rows(), 1u);
-  ASSERT_EQ(m.cols(), 2u);
-  ASSERT_EQ(m.indices(), (CsrMatrix::Indices{0, 1}));
-  EXPECT_EQ(m.data()[0], c.free_value);
-  EXPECT_EQ(m.data()[1], c.money_value);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Norms, WorkedExampleTest,
-    testing::Values(WorkedCase{false, "l2", 0.9701425001453319, 0.24253562503633297},
-                    WorkedCase{false, "l1", 0.8, 0.2}, WorkedCase{false, "L2", 1.0, 0.25},
-                    WorkedCase{false, "none", 1.0, 0.25}, WorkedCase{false, "", 1.0, 0.25},
-                    WorkedCase{false, "l2 ", 1.0, 0.25},
-                    WorkedCase{true, "l2", 0.95905587605771, 0.2832169249871526},
-                    WorkedCase{true, "none", 3.386294361119891, 1.0}));
-
-TEST(VectorizerTest, EmptyBatchHasNoRows) {
-  const CsrMatrix m =
-      make_vectorizer({{"aa", 0}, {"bb", 1}}, {1.0, 1.0}, false, "l2").transform(Texts{});
-  EXPECT_EQ(m.rows(), 0u);
-  EXPECT_EQ(m.cols(), 2u);
-  EXPECT_EQ(m.indptr(), (std::vector<std::size_t>{0}));
-  EXPECT_EQ(m.nnz(), 0u);
-}
-
-TEST(VectorizerTest, TextsWithoutHitsAreEmptyRowsInPlace) {
-  const TfidfVectorizer vectorizer = make_vectorizer({{"aa bb", 0}, {"cc", 1}}, {1.0, 1.0}, false,
-                                                     "l2", TokenizerMode::WordBigrams);
-  // Empty text; one word only; no hit; a hit.
-  const CsrMatrix m = vectorizer.transform(Texts{"", "aa", "cc dd", "x aa, bb"});
-  EXPECT_EQ(m.rows(), 4u);
-  EXPECT_EQ(m.indptr(), (std::vector<std::size_t>{0, 0, 0, 0, 1}));
-  EXPECT_EQ(m.indices(), (CsrMatrix::Indices{0}));
-  EXPECT_EQ(m.data(), (CsrMatrix::Values{1.0}));
-}
-
-TEST(VectorizerTest, EmptyVocabularyGivesEmptyRowsAndNoColumns) {
-  const CsrMatrix m = make_vectorizer({}, {}, false, "l2").transform(Texts{"aa bb", "", "cc"});
-  EXPECT_EQ(m.rows(), 3u);
-  EXPECT_EQ(m.cols(), 0u);
-  EXPECT_EQ(m.indptr(), (std::vector<std::size_t>{0, 0, 0, 0}));
-}
-
-TEST(VectorizerTest, TermsSharingAColumnCountTogether) {
-  const CsrMatrix m =
-      make_vectorizer({{"aa", 0}, {"bb", 0}}, {1.0, 1.0}, false, "none").transform(Texts{"aa bb"});
-  EXPECT_EQ(m.cols(), 2u);
-  EXPECT_EQ(m.indices(), (CsrMatrix::Indices{0}));
-  EXPECT_EQ(m.data(), (CsrMatrix::Values{1.0}));
-}
-
-// N counts every term, found or not: 2n - 1 terms for n words with pairs.
-TEST(VectorizerTest, WeightsDivideByAllTerms) {
-  const CsrMatrix m =
-      make_vectorizer({{"aa", 0}}, {1.0}, false, "none", TokenizerMode::WordUnigramsAndBigrams)
-          .transform(Texts{"aa bb cc"});
-  EXPECT_EQ(m.data(), (CsrMatrix::Values{1.0 / 5.0}));
-}
-
-TEST(VectorizerTest, ZeroIdfIsStoredAndLeftUnnormalised) {
-  const TfidfVectorizer vectorizer =
-      make_vectorizer({{"aa", 0}, {"bb", 1}, {"cc", 2}}, {0.0, 0.0, -2.0}, false, "l1");
-  const CsrMatrix m = vectorizer.transform(Texts{"aa bb", "aa cc cc"});
-  EXPECT_EQ(m.indptr(), (std::vector<std::size_t>{0, 2, 4}));
-  EXPECT_EQ(m.indices(), (CsrMatrix::Indices{0, 1, 0, 2}));
-  // Row 0 sums to 0.0 and keeps its stored zeros; row 1 keeps its sign.
-  EXPECT_EQ(m.data(), (CsrMatrix::Values{0.0, 0.0, 0.0, -1.0}));
-}
-
-TEST(VectorizerTest, IdfShorterThanAColumnFailsOnlyWhenHit) {
-  const TfidfVectorizer vectorizer =
-      make_vectorizer({{"aa", 0}, {"bb", 5}}, {1.0, 1.0, 1.0}, false, "l2");
-  EXPECT_EQ(vectorizer.transform(Texts{"aa cc"}).nnz(), 1u);
-  EXPECT_EQ(fatal_message(vectorizer, {"aa cc", "bb aa"}),
-            "index out of bounds: the len is 3 but the index is 5");
-}
-
-TEST(VectorizerTest, ColumnBeyondVocabularyFailsOnShape) {
-  const TfidfVectorizer vectorizer =
-      make_vectorizer({{"aa", 0}, {"bb", 2}}, {1.0, 1.0, 1.0}, false, "l2");
-  EXPECT_EQ(fatal_message(vectorizer, {"aa", "bb"}), "col indices should be within shape");
-}
-
-// Character trigrams take a separate road for three ASCII characters; the
-// reference makes every trigram as a string. Texts mix every ASCII byte (NUL
-// and DEL included) with multi-byte and invalid sequences and long ASCII
-// stretches, so trigrams straddle both roads; the vocabulary holds most of
-// their trigrams, a few sharing a column.
-TEST(VectorizerTest, CharTrigramsOfAnyBytesMatchTheStraightforwardMethod) {
-  std::mt19937_64 rng(31);
-  std::vector<std::string> pieces = {
-      "the quick brown fox ", "é", "日本", "😀", "\xff", "\xc3", "\xe2\x82", " ", "ab"};
-  for (int c = 0; c < 128; ++c) pieces.emplace_back(1, static_cast<char>(c));
-  std::uniform_int_distribution<std::size_t> piece(0, pieces.size() - 1);
-  std::uniform_int_distribution<int> length(0, 40);
-  Texts texts(300);
-  for (std::string& text : texts) {
-    for (int n = length(rng); n > 0; --n) text += pieces[piece(rng)];
+TEST(VectorizerTest, WorkedExampleGivesExactValues) {
+  const struct {
+    bool sublinear_tf;
+    const char* norm;
+    double free_value, money_value;
+  } cases[] = {
+      {false, "l2", 0.9701425001453319, 0.24253562503633297},
+      {false, "l1", 0.8, 0.2},
+      {false, "L2", 1.0, 0.25},  // any other text: no norm
+      {false, "none", 1.0, 0.25},
+      {false, "", 1.0, 0.25},
+      {false, "l2 ", 1.0, 0.25},
+      {true, "l2", 0.95905587605771, 0.2832169249871526},
+      {true, "none", 3.386294361119891, 1.0},
+  };
+  for (const auto& c : cases) {
+    const CsrMatrix m = make_vectorizer({{"free", 0}, {"money", 1}}, {2.0, 1.0},
+                                        TokenizerMode::WordUnigrams, c.sublinear_tf, c.norm)
+                            .transform(Texts{"free money free offer"});
+    ASSERT_EQ(m.indices(), (CsrMatrix::Indices{0, 1})) << c.norm;
+    EXPECT_EQ(m.data(), (CsrMatrix::Values{c.free_value, c.money_value})) << c.norm;
   }
-  const Tokenizer tokenizer(TokenizerMode::CharTrigrams);
-  Vocabulary vocabulary;
-  std::uniform_int_distribution<int> coin(0, 3);
-  for (std::size_t i = 0; i < 100; ++i) {
-    for (std::string& term : term_list(tokenizer, texts[i])) {
-      if (coin(rng) != 0) vocabulary.emplace(std::move(term), vocabulary.size());
-    }
-  }
-  for (auto& [term, column] : vocabulary) {
-    if (coin(rng) == 0 && column > 0) column -= 1;
-  }
-  std::vector<double> idf(vocabulary.size());
-  for (std::size_t k = 0; k < idf.size(); ++k) idf[k] = 0.5 + static_cast<double>(k % 7);
-  for (bool sublinear : {false, true}) {
-    const TfidfModel model = make_model(vocabulary, idf, sublinear, "l2");
-    expect_same(TfidfVectorizer::from_model(TfidfModel(model), TokenizerMode::CharTrigrams)
-                    .transform(texts),
-                reference_transform(model, TokenizerMode::CharTrigrams, texts));
+}
+
+TEST(VectorizerTest, EmptyBatchOrVocabulary) {
+  const CsrMatrix none = make_vectorizer({{"aa", 0}, {"bb", 1}}, {1.0, 1.0}).transform(Texts{});
+  EXPECT_EQ(none.rows(), 0u);
+  EXPECT_EQ(none.cols(), 2u);
+  EXPECT_EQ(none.indptr(), (std::vector<std::size_t>{0}));
+  const CsrMatrix empty = make_vectorizer({}, {}).transform(Texts{"aa bb", "", "cc"});
+  EXPECT_EQ(empty.cols(), 0u);
+  EXPECT_EQ(empty.indptr(), (std::vector<std::size_t>{0, 0, 0, 0}));
+}
+
+// Idf failures of any row come before shape failures; the first failing row
+// decides, and within it the smallest offending column. A column fails only
+// when a text hits it.
+TEST(VectorizerTest, FailuresFollowRowOrderIdfFirst) {
+  const Vocabulary words = {{"aa", 0},   {"shape", 3}, {"low", 1},
+                            {"nine", 9}, {"six", 6},   {"seven", 7}};  // V = 6
+  // Trigrams: a column beyond V disables the ASCII table; else an ASCII
+  // trigram takes its road, another the general one.
+  const Vocabulary tri_shape = {{"abc", 0}, {"xyz", 2}};
+  const Vocabulary tri_ascii = {{"abc", 0}, {"bcd", 2}, {"éab", 1}};
+  const Vocabulary tri_other = {{"abc", 0}, {"bcd", 1}, {"éab", 2}};
+  const auto uni = TokenizerMode::WordUnigrams;
+  const auto tri = TokenizerMode::CharTrigrams;
+  const std::string shape = "col indices should be within shape";
+  const struct {
+    const Vocabulary& vocabulary;
+    std::size_t idf_size;
+    TokenizerMode mode;
+    Texts texts;
+    std::string message;
+  } cases[] = {
+      // clang-format off
+      {words, 4, uni, {"aa", "low"}, "no failure"},
+      {words, 4, uni, {"aa", "nine six", "seven"},
+       "index out of bounds: the len is 4 but the index is 6"},
+      {words, 4, uni, {"seven", "nine six"},
+       "index out of bounds: the len is 4 but the index is 7"},
+      // Below V but at or beyond the idf length: an idf failure too.
+      {words, 3, uni, {"shape"}, "index out of bounds: the len is 3 but the index is 3"},
+      // Below the idf length but beyond V: a shape failure, yet a later row's
+      // idf failure still wins.
+      {words, 8, uni, {"seven aa", "low"}, shape},
+      {words, 8, uni, {"seven aa", "nine"}, "index out of bounds: the len is 8 but the index is 9"},
+      {tri_shape, 3, tri, {"abcd"}, "no failure"},
+      {tri_shape, 3, tri, {"abcd", "wxyz"}, shape},
+      {tri_ascii, 2, tri, {"éab", "xabcd"}, "index out of bounds: the len is 2 but the index is 2"},
+      {tri_other, 2, tri, {"xabcd"}, "no failure"},
+      {tri_other, 2, tri, {"xabcd", "éabcd"},
+       "index out of bounds: the len is 2 but the index is 2"},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    const TfidfVectorizer vectorizer =
+        make_vectorizer(c.vocabulary, std::vector<double>(c.idf_size, 1.0), c.mode);
+    EXPECT_EQ(fatal_message([&] { vectorizer.transform(c.texts); }), c.message)
+        << testing::PrintToString(c.texts);
   }
 }
 
@@ -229,117 +173,114 @@ TEST(VectorizerTest, LargeBatchIsFilledCompletely) {
   std::vector<double> idf(vocabulary.size());
   for (std::size_t k = 0; k < idf.size(); ++k) idf[k] = 1.0 + static_cast<double>(k % 5);
   std::mt19937_64 rng(8);
-  std::uniform_int_distribution<std::size_t> letter(0, letters.size() - 1);
   Texts texts(1000);
   for (std::string& text : texts) {
-    for (int n = 0; n < 2000; ++n) text += letters[letter(rng)];
+    for (int n = 0; n < 2000; ++n) text += letters[rng() % letters.size()];
   }
-  const TfidfModel model = make_model(std::move(vocabulary), std::move(idf), false, "l2");
+  const TfidfModel model = make_model(std::move(vocabulary), std::move(idf));
   const CsrMatrix actual =
       TfidfVectorizer::from_model(TfidfModel(model), TokenizerMode::CharTrigrams).transform(texts);
   ASSERT_GT(actual.nnz(), 1'000'000u);
   expect_same(actual, reference_transform(model, TokenizerMode::CharTrigrams, texts));
 }
 
-// A model file whose ASCII trigram has a column beyond the vocabulary fails
-// as the word modes do, and only when a text holds that trigram.
-TEST(VectorizerTest, CharTrigramColumnsBeyondTheModelFail) {
-  const auto trigrams = [](Vocabulary vocabulary, std::vector<double> idf) {
-    return TfidfVectorizer::from_model(
-        make_model(std::move(vocabulary), std::move(idf), false, "l2"),
-        TokenizerMode::CharTrigrams);
-  };
-  const TfidfVectorizer shape = trigrams({{"abc", 0}, {"xyz", 2}}, {1.0, 1.0, 1.0});
-  EXPECT_EQ(shape.transform(Texts{"abcd"}).nnz(), 1u);
-  EXPECT_EQ(fatal_message(shape, {"abcd", "wxyz"}), "col indices should be within shape");
-  const TfidfVectorizer ascii_beyond = trigrams({{"abc", 0}, {"bcd", 2}, {"éab", 1}}, {1.0, 1.0});
-  EXPECT_EQ(fatal_message(ascii_beyond, {"éab", "xabcd"}),
-            "index out of bounds: the len is 2 but the index is 2");
-  const TfidfVectorizer other_beyond = trigrams({{"abc", 0}, {"bcd", 1}, {"éab", 2}}, {1.0, 1.0});
-  EXPECT_EQ(other_beyond.transform(Texts{"xabcd"}).nnz(), 2u);
-  EXPECT_EQ(fatal_message(other_beyond, {"xabcd", "éabcd"}),
-            "index out of bounds: the len is 2 but the index is 2");
+Texts random_texts(std::mt19937_64& rng, std::size_t count, const std::vector<std::string>& pieces,
+                   std::size_t max_pieces) {
+  Texts texts(count);
+  for (std::string& text : texts) {
+    for (std::size_t n = rng() % (max_pieces + 1); n > 0; --n)
+      text += pieces[rng() % pieces.size()];
+  }
+  return texts;
 }
 
-// Idf failures of any row come before shape failures; the first failing row
-// decides, and within it the smallest offending column.
-TEST(VectorizerTest, FailuresFollowRowOrderIdfFirst) {
-  Vocabulary vocabulary = {{"aa", 0},   {"shape", 3}, {"low", 1},
-                           {"nine", 9}, {"six", 6},   {"seven", 7}};
-  // V = 6; with an idf of length 4 every column from 4 up is an idf failure.
-  const TfidfVectorizer vectorizer = make_vectorizer(vocabulary, {1, 1, 1, 1}, false, "l2");
-  EXPECT_EQ(fatal_message(vectorizer, {"aa", "nine six", "seven"}),
-            "index out of bounds: the len is 4 but the index is 6");
-  EXPECT_EQ(fatal_message(vectorizer, {"seven", "nine six"}),
-            "index out of bounds: the len is 4 but the index is 7");
-  // A column below V but at or beyond the idf length is an idf failure too.
-  const TfidfVectorizer short_idf = make_vectorizer(vocabulary, {1, 1, 1}, false, "l2");
-  EXPECT_EQ(fatal_message(short_idf, {"shape"}),
-            "index out of bounds: the len is 3 but the index is 3");
-  // Column 7 is below the idf length 8 but beyond V = 6: a shape failure, yet
-  // a later row's idf failure still wins.
-  const TfidfVectorizer long_idf =
-      make_vectorizer(vocabulary, std::vector<double>(8, 1.0), false, "l2");
-  EXPECT_EQ(fatal_message(long_idf, {"seven aa", "low"}), "col indices should be within shape");
-  EXPECT_EQ(fatal_message(long_idf, {"seven aa", "nine"}),
-            "index out of bounds: the len is 8 but the index is 9");
+// Most terms of the first `sampled` texts and `strangers` terms no text
+// holds, a quarter of them sharing a column with another term.
+Vocabulary random_vocabulary(std::mt19937_64& rng, const Texts& texts, std::size_t sampled,
+                             TokenizerMode mode, int strangers) {
+  const Tokenizer tokenizer(mode);
+  Vocabulary vocabulary;
+  for (std::size_t i = 0; i < sampled; ++i) {
+    for (std::string& term : term_list(tokenizer, texts[i])) {
+      if (rng() % 4 != 0) vocabulary.emplace(std::move(term), 0);
+    }
+  }
+  for (int k = 0; k < strangers; ++k) vocabulary.emplace("never seen " + std::to_string(k), 0);
+  std::vector<std::uint64_t> columns(vocabulary.size());
+  for (std::size_t k = 0; k < columns.size(); ++k) columns[k] = k;
+  std::shuffle(columns.begin(), columns.end(), rng);
+  std::size_t k = 0;
+  for (auto& [term, column] : vocabulary) {
+    column = rng() % 4 == 0 && k > 0 ? columns[k - 1] : columns[k];
+    ++k;
+  }
+  return vocabulary;
+}
+
+// Idf of mixed signs, zero included, longer than the vocabulary.
+std::vector<double> random_idf(std::mt19937_64& rng, std::size_t size) {
+  std::uniform_real_distribution<double> value(-1.0, 9.0);
+  std::vector<double> idf(size + 2);
+  for (double& v : idf) v = rng() % 4 == 0 ? 0.0 : value(rng);
+  return idf;
+}
+
+// Character trigrams take a road of their own for three ASCII characters.
+// Texts mix every ASCII byte (NUL and DEL included) with multi-byte and
+// invalid sequences and long ASCII stretches, so trigrams straddle both roads.
+TEST(VectorizerTest, CharTrigramsOfAnyBytesMatchTheStraightforwardMethod) {
+  std::mt19937_64 rng(31);
+  std::vector<std::string> pieces = {
+      "the quick brown fox ", "é", "日本", "😀", "\xff", "\xc3", "\xe2\x82", " ", "ab"};
+  for (int c = 0; c < 128; ++c) pieces.emplace_back(1, static_cast<char>(c));
+  const Texts texts = random_texts(rng, 300, pieces, 40);
+  const auto mode = TokenizerMode::CharTrigrams;
+  const Vocabulary vocabulary = random_vocabulary(rng, texts, 100, mode, 0);
+  const std::vector<double> idf = random_idf(rng, vocabulary.size());
+  for (bool sublinear : {false, true}) {
+    const TfidfModel model = make_model(vocabulary, idf, sublinear, "l2");
+    expect_same(TfidfVectorizer::from_model(TfidfModel(model), mode).transform(texts),
+                reference_transform(model, mode, texts));
+  }
 }
 
 // Random texts over a small alphabet (so that terms repeat), with separators
-// that make pairs both slices of the text and assembled ones.
-std::string random_text(std::mt19937_64& rng) {
-  static const char* const kPieces[] = {"aa", "bb", "ab", "ba", "a",  "é", "ü",   "日本", " ",
-                                        " ",  " ",  "\n", ",",  "--", "😀", "x_y", "12"};
-  std::uniform_int_distribution<std::size_t> length(0, 60);
-  std::uniform_int_distribution<std::size_t> piece(0, std::size(kPieces) - 1);
-  std::string text;
-  for (std::size_t n = length(rng); n > 0; --n) text += kPieces[piece(rng)];
-  return text;
-}
-
+// that make pairs both slices of the text and assembled ones; every mode, on
+// its own and, for the word modes, counted together over one shared index.
 TEST(VectorizerTest, MatchesTheStraightforwardMethodBitForBit) {
   std::mt19937_64 rng(20240611);
+  const std::vector<std::string> pieces = {"aa", "bb", "ab", "ba", "a",  "é", "ü",   "日本", " ",
+                                           " ",  " ",  "\n", ",",  "--", "😀", "x_y", "12"};
   const TokenizerMode modes[] = {TokenizerMode::WordUnigrams, TokenizerMode::WordBigrams,
-                                 TokenizerMode::CharTrigrams,
-                                 TokenizerMode::WordUnigramsAndBigrams};
+                                 TokenizerMode::WordUnigramsAndBigrams,
+                                 TokenizerMode::CharTrigrams};
   for (int round = 0; round < 12; ++round) {
-    Texts texts(round % 3 == 0 ? 700 : 40);
-    for (std::string& text : texts) text = random_text(rng);
-    for (TokenizerMode mode : modes) {
-      // The vocabulary: terms of a few texts and some strangers, some of them
-      // sharing a column; idf of mixed signs, zero included, longer than V.
-      const Tokenizer tokenizer(mode);
-      Vocabulary vocabulary;
-      std::uniform_int_distribution<int> coin(0, 3);
-      for (std::size_t i = 0; i < 10; ++i) {
-        for (std::string& term : term_list(tokenizer, texts[i])) {
-          if (coin(rng) != 0) vocabulary.emplace(std::move(term), 0);
+    const Texts texts = random_texts(rng, round % 3 == 0 ? 700 : 40, pieces, 60);
+    for (bool sublinear : {false, true}) {
+      for (const char* norm : {"l2", "l1", "none"}) {
+        SCOPED_TRACE(testing::Message()
+                     << "round " << round << " sublinear " << sublinear << " norm " << norm);
+        std::vector<TfidfModel> models;
+        std::vector<TfidfVectorizer> alone, shared;
+        for (TokenizerMode mode : modes) {
+          // Odd rounds add many terms no text holds, so that rows are sparse
+          // against V as well as dense.
+          Vocabulary vocabulary = random_vocabulary(rng, texts, 10, mode, round % 2 ? 3000 : 1);
+          std::vector<double> idf = random_idf(rng, vocabulary.size());
+          models.push_back(make_model(std::move(vocabulary), std::move(idf), sublinear, norm));
+          alone.push_back(TfidfVectorizer::from_model(TfidfModel(models.back()), mode));
+          shared.push_back(TfidfVectorizer::from_model(TfidfModel(models.back()), mode));
         }
-      }
-      // Odd rounds add many terms no text holds, so that rows are sparse
-      // against V as well as dense.
-      const int strangers = round % 2 == 1 ? 3000 : 1;
-      for (int k = 0; k < strangers; ++k) vocabulary.emplace("never seen " + std::to_string(k), 0);
-      std::vector<std::uint64_t> columns(vocabulary.size());
-      for (std::size_t k = 0; k < columns.size(); ++k) columns[k] = k;
-      std::shuffle(columns.begin(), columns.end(), rng);
-      std::size_t k = 0;
-      for (auto& [term, column] : vocabulary) {
-        column = coin(rng) == 0 && k > 0 ? columns[k - 1] : columns[k];
-        ++k;
-      }
-      std::uniform_real_distribution<double> idf_value(-1.0, 9.0);
-      std::vector<double> idf(vocabulary.size() + 2);
-      for (double& v : idf) v = coin(rng) == 0 ? 0.0 : idf_value(rng);
-      for (bool sublinear : {false, true}) {
-        for (const char* norm : {"l2", "l1", "none"}) {
-          const TfidfModel model = make_model(vocabulary, idf, sublinear, norm);
-          const CsrMatrix expected = reference_transform(model, mode, texts);
-          const CsrMatrix actual =
-              TfidfVectorizer::from_model(TfidfModel(model), mode).transform(texts);
-          SCOPED_TRACE(testing::Message() << "round " << round << " mode " << static_cast<int>(mode)
-                                          << " sublinear " << sublinear << " norm " << norm);
-          expect_same(actual, expected);
+        TfidfVectorizer* words[] = {&shared[0], &shared[1], &shared[2]};
+        TfidfVectorizer::share_term_index(words);
+        const TfidfVectorizer* group[] = {&shared[0], &shared[1], &shared[2]};
+        std::vector<std::vector<TfidfRow>> together = TfidfVectorizer::count_together(group, texts);
+        for (std::size_t m = 0; m < std::size(modes); ++m) {
+          SCOPED_TRACE(testing::Message() << "mode " << static_cast<int>(modes[m]));
+          const CsrMatrix expected = reference_transform(models[m], modes[m], texts);
+          expect_same(alone[m].transform(texts), expected);
+          expect_same(shared[m].transform(texts), expected);
+          if (m < 3) expect_same(shared[m].to_matrix(std::move(together[m])), expected);
         }
       }
     }
