@@ -5,7 +5,6 @@
 #include <cmath>
 #include <vector>
 
-#include "common/fatal_error.h"
 #include "fatal_message.h"
 
 namespace vesko {
@@ -42,15 +41,13 @@ TEST(FeatureScaler, FromTfidfModelCopiesFieldsAndDefaultsToNone) {
 
 TEST(FeatureScaler, StandardAndMinmaxArithmetic) {
   std::vector<double> x = {1.0, 4.0, 2.0};
-  EXPECT_EQ(
-      scaled(x, make("standard", {{1.0, 2.0, 0.0, 9.0}}, {{2.0, 4.0, 1.0, 9.0}})),
-      (std::vector<double>{0.0, 0.5, 2.0}));
+  EXPECT_EQ(scaled(x, make("standard", {{1.0, 2.0, 0.0, 9.0}}, {{2.0, 4.0, 1.0, 9.0}})),
+            (std::vector<double>{0.0, 0.5, 2.0}));
   // Subtract first, then multiply.
-  EXPECT_EQ(
-      scaled(x, make("minmax", std::nullopt, {{0.1, 0.1, 3.0}}, {{1.0, 1.0, 0.5}})),
-      (std::vector<double>{0.0, (4.0 - 1.0) * 0.1, 4.5}));
-  std::vector<double> zero_scale = scaled(
-      std::vector<double>{1.0, 2.0}, make("standard", {{1.0, 1.0}}, {{0.0, 0.0}}));
+  EXPECT_EQ(scaled(x, make("minmax", std::nullopt, {{0.1, 0.1, 3.0}}, {{1.0, 1.0, 0.5}})),
+            (std::vector<double>{0.0, (4.0 - 1.0) * 0.1, 4.5}));
+  std::vector<double> zero_scale =
+      scaled(std::vector<double>{1.0, 2.0}, make("standard", {{1.0, 1.0}}, {{0.0, 0.0}}));
   EXPECT_TRUE(std::isnan(zero_scale[0]));
   EXPECT_TRUE(std::isinf(zero_scale[1]));
 }
@@ -69,22 +66,19 @@ TEST(FeatureScaler, UnchangedWhenTypeOrVectorsDoNotApply) {
 }
 
 TEST(FeatureScaler, ShortVectorFailsAtTheFirstMissingIndex) {
-  std::vector<double> x(29, 1.0);
-  auto message = [&](const FeatureScaler& s) {
-    return fatal_message([&] { scaled(x, s); });
+  const std::vector<double> x(29, 1.0), full(29, 1.0), ten(10, 1.0), twelve(12, 1.0);
+  const std::string len10 = "index out of bounds: the len is 10 but the index is 10";
+  const std::string len12 = "index out of bounds: the len is 12 but the index is 12";
+  const std::pair<FeatureScaler, std::string> cases[] = {
+      {make("standard", ten, full), len10},
+      {make("standard", full, twelve), len12},
+      {make("standard", ten, ten), len10},  // both short: the mean is read first
+      {make("minmax", std::nullopt, full, twelve), len12},
+      {make("standard", std::vector<double>(40, 0.0), std::vector<double>(40, 1.0)), "no failure"},
   };
-  std::vector<double> full(29, 1.0), ten(10, 1.0), twelve(12, 1.0);
-  EXPECT_EQ(message(make("standard", ten, full)),
-            "index out of bounds: the len is 10 but the index is 10");
-  EXPECT_EQ(message(make("standard", full, twelve)),
-            "index out of bounds: the len is 12 but the index is 12");
-  // Both short: the mean is read first at the same index.
-  EXPECT_EQ(message(make("standard", ten, ten)),
-            "index out of bounds: the len is 10 but the index is 10");
-  EXPECT_EQ(message(make("minmax", std::nullopt, full, twelve)),
-            "index out of bounds: the len is 12 but the index is 12");
-  EXPECT_EQ(message(make("standard", std::vector<double>(40, 0.0), std::vector<double>(40, 1.0))),
-            "no failure");
+  for (const auto& [scaler, message] : cases) {
+    EXPECT_EQ(fatal_message([&] { scaled(x, scaler); }), message) << scaler.scaler_type;
+  }
 }
 
 }  // namespace
