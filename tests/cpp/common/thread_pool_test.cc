@@ -1,7 +1,6 @@
 #include "common/thread_pool.h"
 
 #include <gtest/gtest.h>
-
 #include <tbb/parallel_for.h>
 
 #include <atomic>
@@ -16,63 +15,32 @@
 namespace vesko {
 namespace {
 
-TEST(ParseUnsignedDecimalTest, DigitsWithOptionalPlusOnly) {
-  const std::pair<const char*, std::optional<std::size_t>> cases[] = {
-      {"8", 8},
-      {"+8", 8},
-      {"0", 0},
-      {"007", 7},
-      {"18446744073709551615", 18446744073709551615u},
-      {"18446744073709551616", std::nullopt},  // overflow
-      {"99999999999999999999999", std::nullopt},
-      {"", std::nullopt},
-      {"+", std::nullopt},
-      {"++8", std::nullopt},
-      {"abc", std::nullopt},
-      {" 8", std::nullopt},
-      {"8 ", std::nullopt},
-      {"-1", std::nullopt},
-      {"8a", std::nullopt},
-  };
-  for (const auto& [text, expected] : cases) {
-    EXPECT_EQ(parse_unsigned_decimal(text), expected) << '"' << text << '"';
-  }
-}
-
-struct EnvCase {
-  const char* num_threads;  // RAYON_NUM_THREADS, null when unset
-  const char* num_cpus;     // RAYON_RS_NUM_CPUS, null when unset
-  long online;
-  std::size_t expected;
-};
-
+// A variable counts when it is an optional '+' and digits only, without
+// overflow; RAYON_NUM_THREADS first, then RAYON_RS_NUM_CPUS, then the online
+// processors (1 when unknown), capped at 65535.
 TEST(ThreadCountFromEnvTest, Cases) {
-  const EnvCase cases[] = {
-      {"8", nullptr, 4, 8},
-      {"+8", nullptr, 4, 8},
+  const struct {
+    const char* num_threads;  // RAYON_NUM_THREADS, null when unset
+    const char* num_cpus;     // RAYON_RS_NUM_CPUS, null when unset
+    long online;
+    std::size_t expected;
+  } cases[] = {
+      // clang-format off
+      {"8", nullptr, 4, 8}, {"+8", nullptr, 4, 8}, {"007", nullptr, 4, 7},
       {"0", nullptr, 4, 4},  // zero: one per online processor
       {"0", "6", 4, 4},      // a valid RAYON_NUM_THREADS wins, even "0"
-      {nullptr, nullptr, 4, 4},
-      {nullptr, nullptr, 0, 1},  // online count unknown
-      {nullptr, nullptr, -1, 1},
-      {"", nullptr, 4, 4},
-      {"abc", nullptr, 4, 4},
-      {" 8", nullptr, 4, 4},
-      {"-1", nullptr, 4, 4},
+      {nullptr, nullptr, 4, 4}, {nullptr, nullptr, 0, 1}, {nullptr, nullptr, -1, 1},
+      {"", nullptr, 4, 4}, {"+", nullptr, 4, 4}, {"++8", nullptr, 4, 4}, {"abc", nullptr, 4, 4},
+      {" 8", nullptr, 4, 4}, {"8 ", nullptr, 4, 4}, {"-1", nullptr, 4, 4}, {"8a", nullptr, 4, 4},
+      {"18446744073709551615", nullptr, 4, 65535}, {"18446744073709551616", nullptr, 4, 4},
       {"99999999999999999999999", nullptr, 4, 4},
-      {nullptr, "6", 4, 6},  // the fallback variable
-      {"abc", "6", 4, 6},
-      {"", "6", 4, 6},
-      {"3", "6", 4, 3},
-      {nullptr, "0", 4, 4},
-      {nullptr, "x", 4, 4},
-      {"65535", nullptr, 4, 65535},
-      {"65536", nullptr, 4, 65535},  // the cap
-      {"1000000", nullptr, 4, 65535},
-      {nullptr, "70000", 4, 65535},
-      {nullptr, nullptr, 100000, 65535},
+      {nullptr, "6", 4, 6}, {"abc", "6", 4, 6}, {"", "6", 4, 6}, {"3", "6", 4, 3},
+      {nullptr, "0", 4, 4}, {nullptr, "x", 4, 4},
+      {"65535", nullptr, 4, 65535}, {"65536", nullptr, 4, 65535}, {"1000000", nullptr, 4, 65535},
+      {nullptr, "70000", 4, 65535}, {nullptr, nullptr, 100000, 65535},
+      // clang-format on
   };
-  for (const EnvCase& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(thread_count_from_env(c.num_threads, c.num_cpus, c.online), c.expected)
         << (c.num_threads ? c.num_threads : "(unset)") << " / "
         << (c.num_cpus ? c.num_cpus : "(unset)") << " / " << c.online;
@@ -141,7 +109,8 @@ TEST(ThreadPoolTest, EnvironmentSizesVeskoAlone) {
       {
         ::setenv("RAYON_NUM_THREADS", "1", 1);
         const bool own = thread_pool_size() == 1 && threads_used(vesko_loop) == 1;
-        const bool others = tbb::info::default_concurrency() < 2 || threads_used(plain_tbb_loop) >= 2;
+        const bool others =
+            tbb::info::default_concurrency() < 2 || threads_used(plain_tbb_loop) >= 2;
         std::exit(own && others ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
