@@ -22,41 +22,29 @@ def _check_vector(values):
         assert type(v) is float and math.isfinite(v) and v >= 0.0
 
 
-def test_single_values_are_29_finite_non_negative_floats():
+def test_values_order_and_arguments():
     for text in EMAILS:
         _check_vector(vesko.extract_features(text))
     assert vesko.extract_features("") == [0.0] * 29
-
-
-def test_known_values():
     f = vesko.extract_features("Wow!!!! Really?!")
     assert f[3] == 5 / 16 and f[4] == 1 / 16 and f[8] == 6 / 16
     assert f[17] == 1 / 16 and f[27] == 2.0
-    assert vesko.extract_features("viagra viagra VIAGRA")[5] == 1.0
+    assert vesko.extract_features("viagra viagra VIAGRA")[5] == 1.0  # lower-cased first
     assert vesko.extract_features("I know")[24] == 50.0
 
-
-def test_batch_equals_single_and_keeps_order():
-    rng = random.Random(7)
     texts = EMAILS * 20
-    rng.shuffle(texts)
+    random.Random(7).shuffle(texts)
     batch = vesko.extract_features_batch(texts)
     assert batch == [vesko.extract_features(t) for t in texts]
     assert vesko.extract_features_batch(tuple(texts[:3])) == batch[:3]
+    assert vesko.extract_features_batch([]) == vesko.extract_features_batch(()) == []
 
-
-def test_keyword_and_subclass_arguments():
     class Text(str):
         pass
 
     assert vesko.extract_features(text="abc") == vesko.extract_features("abc")
     assert vesko.extract_features(Text("abc")) == vesko.extract_features("abc")
     assert vesko.extract_features_batch(texts=[Text("x")]) == [vesko.extract_features("x")]
-
-
-def test_empty_batch():
-    assert vesko.extract_features_batch([]) == []
-    assert vesko.extract_features_batch(()) == []
 
 
 @pytest.mark.parametrize(

@@ -4,22 +4,17 @@ import importlib.util
 import inspect
 import shutil
 import subprocess
-import sys
-import textwrap
 
 import pytest
 
+import isolated
 import vesko
 
 
-def test_module_doc_and_all():
+def test_module_docs_signatures_and_binding():
     assert vesko.__doc__ == "Python module initialization"
-    assert vesko.__all__[-2:] == ["extract_features", "extract_features_batch"]
-    for name in vesko.__all__:
-        assert hasattr(vesko, name)
-
-
-def test_functions_docs_signatures_and_binding():
+    assert vesko.__all__ == ["RustEnsemble", "extract_features", "extract_features_batch"]
+    assert all(hasattr(vesko, name) for name in vesko.__all__)
     f = vesko.extract_features
     assert f.__doc__ == (
         "Extract all 29 custom features from email text (28 legacy + 1 new: mailing_list)"
@@ -53,20 +48,11 @@ def test_the_initialiser_is_the_only_exported_symbol():
     assert exported == ["PyInit_vesko"]
 
 
-def _run_child(code):
-    return subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)],
-        capture_output=True,
-        text=True,
-        timeout=120,
-    )
-
-
 def test_second_subinterpreter_import_is_refused_and_first_keeps_working():
     # A legacy sub-interpreter (shared GIL): there the interpreter asks the
     # module's own initialiser, which refuses. Isolated ones, the default from
     # 3.12 on, refuse single-phase modules before asking it.
-    result = _run_child(
+    result = isolated.run(
         """
         import sys
         try:
@@ -94,8 +80,6 @@ def test_second_subinterpreter_import_is_refused_and_first_keeps_working():
     )
     assert result.returncode == 0, result.stderr
     if result.stdout.startswith("SKIP"):
-        import pytest
-
         pytest.skip("no sub-interpreter support in this Python")
     lines = result.stdout.splitlines()
     assert lines[0].startswith("REFUSED")
