@@ -90,5 +90,37 @@ TEST(KeyedHashTest, CollisionsDoNotCarryOverToAnotherKey) {
   }
 }
 
+// Each input bit flips each output bit about half the time, and so does each
+// key bit: no output bit is a function of a few input bits (the low bits of a
+// plain multiply are).
+TEST(KeyedHashTest, EveryBitAvalanches) {
+  std::mt19937_64 rng(5);
+  constexpr int kSamples = 400;
+  for (std::size_t length : {1, 3, 4, 7, 8, 12, 16, 17, 33}) {
+    std::vector<int> flips(64, 0);
+    int trials = 0;
+    for (int s = 0; s < kSamples; ++s) {
+      HashKey key{{rng(), rng() | 1, rng(), rng()}};
+      std::string text(length, '\0');
+      for (char& c : text) c = static_cast<char>(rng());
+      const std::uint64_t base = keyed_hash_bytes(key, text);
+      const std::size_t bit = rng() % (8 * length);
+      std::string flipped = text;
+      flipped[bit / 8] = static_cast<char>(flipped[bit / 8] ^ (1 << (bit % 8)));
+      HashKey other = key;
+      other.words[rng() % 4] ^= std::uint64_t{1} << (rng() % 64);
+      for (const std::uint64_t changed :
+           {keyed_hash_bytes(key, flipped), keyed_hash_bytes(other, text)}) {
+        const std::uint64_t diff = base ^ changed;
+        for (int b = 0; b < 64; ++b) flips[b] += (diff >> b) & 1;
+        ++trials;
+      }
+    }
+    for (int b = 0; b < 64; ++b) {
+      EXPECT_NEAR(flips[b], trials / 2, trials / 8) << "length " << length << ", bit " << b;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vesko

@@ -12,7 +12,7 @@
 #include "csr_rows.h"
 #include "ensemble/model_set.h"
 #include "fatal_message.h"
-#include "models/tree_chains.h"
+#include "models/tree_builders.h"
 
 namespace vesko {
 namespace {

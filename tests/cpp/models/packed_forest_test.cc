@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "csr_rows.h"
-#include "models/tree_chains.h"
+#include "models/tree_builders.h"
 #include "models/xgboost.h"
 
 namespace vesko {
@@ -23,9 +23,9 @@ using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 using testing_rows::matrix;
 using testing_rows::same_bits;
+using testing_trees::Id;
 using testing_trees::leaf;
 using testing_trees::shared_child_chain;
-using Id = std::optional<std::size_t>;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr std::size_t kCols = 6;
@@ -190,14 +190,7 @@ TEST(PackedForest, StalePackIsNotTrusted) {
 }
 
 TreeNode split_f0(Id yes, Id no, Id missing, std::vector<TreeNode> children) {
-  TreeNode node;
-  node.split = "f0";
-  node.split_condition = 0.5;
-  node.yes = yes;
-  node.no = no;
-  node.missing = missing;
-  node.children = std::move(children);
-  return node;
+  return testing_trees::split(0, "f0", 0.5, yes, no, missing, std::move(children));
 }
 
 TreeNode with_id(TreeNode node, std::size_t id) {
@@ -215,7 +208,7 @@ std::string missing_child(std::size_t id) {
 // every branch doubles with each level), flagged exactly, and every row warns
 // as the node-by-node walk does, in row order.
 TEST(PackedForest, SharedChildChains) {
-  const TreeNode leaf2 = with_id(leaf(1.0), 2);
+  const TreeNode leaf2 = leaf(1.0, 2);
   const TreeNode stuck3 = with_id(TreeNode{}, 3);  // neither leaf nor split
   const struct {
     const char* name;

@@ -10,6 +10,7 @@
 
 #include "csr_rows.h"
 #include "fatal_message.h"
+#include "models/tree_builders.h"
 #include "models/tree_walk.h"
 
 namespace vesko {
@@ -23,33 +24,14 @@ const std::string kFallback = "WARNING: XGBoost tree traversal failed - returnin
 
 using testing_rows::matrix;
 using testing_rows::Row;
-using Id = std::optional<std::size_t>;
-
-TreeNode leaf(std::size_t id, double value) {
-  TreeNode n;
-  n.nodeid = id;
-  n.leaf = value;
-  return n;
-}
-
-TreeNode split(std::size_t id, std::string feature, double threshold, Id yes, Id no, Id missing,
-               std::vector<TreeNode> children) {
-  TreeNode n;
-  n.nodeid = id;
-  n.split = std::move(feature);
-  n.split_condition = threshold;
-  n.yes = yes;
-  n.no = no;
-  n.missing = missing;
-  n.children = std::move(children);
-  return n;
-}
+using testing_trees::leaf;
+using testing_trees::split;
 
 // A stump on `feature` < `threshold`: yes -> leaf 1 (1.0), no -> leaf 2 (2.0),
 // missing -> leaf 3 (3.0).
 TreeNode stump(std::string feature, double threshold) {
   return split(0, std::move(feature), threshold, 1, 2, 3,
-               {leaf(1, 1.0), leaf(2, 2.0), leaf(3, 3.0)});
+               {leaf(1.0, 1), leaf(2.0, 2), leaf(3.0, 3)});
 }
 
 // Walks quietly and returns (value, captured stderr).
@@ -76,7 +58,7 @@ TEST(TreeWalk, BranchChoice) {
   leaf_and_split.leaf = 9.0;
   const TreeNode deeper =
       split(0, "f0", 0.5, 1, 2, 1,
-            {split(1, "f1", 1.5, 3, 4, 3, {leaf(4, -1.5), leaf(3, 0.5)}), leaf(2, 2.0)});
+            {split(1, "f1", 1.5, 3, 4, 3, {leaf(-1.5, 4), leaf(0.5, 3)}), leaf(2.0, 2)});
   const struct {
     const char* name;
     TreeNode root;
@@ -92,11 +74,11 @@ TEST(TreeWalk, BranchChoice) {
       {"0.0: missing", stump("f0", 0.5), {0.0}, 3.0},
       {"-0.0: missing", stump("f0", -1.0), {-0.0}, 3.0},
       {"index beyond the row reads 0.0: missing", stump("f5", 0.5), {0.25}, 3.0},
-      {"missing absent: yes", split(0, "f0", 0.5, 1, 2, {}, {leaf(1, 1.0), leaf(2, 2.0)}),
+      {"missing absent: yes", split(0, "f0", 0.5, 1, 2, {}, {leaf(1.0, 1), leaf(2.0, 2)}),
        {0.0}, 1.0},
       {"a leaf with a split is a leaf", leaf_and_split, {0.25}, 9.0},
       {"duplicate child ids: the first",
-       split(0, "f0", 0.5, 1, 2, {}, {leaf(1, 4.0), leaf(1, 5.0)}), {0.25}, 4.0},
+       split(0, "f0", 0.5, 1, 2, {}, {leaf(4.0, 1), leaf(5.0, 1)}), {0.25}, 4.0},
       {"two levels deep", deeper, {0.25, 2.0}, -1.5},
       // clang-format on
   };
@@ -118,11 +100,11 @@ TEST(TreeWalk, WalksThatCannotGoOnWarnAndGiveZero) {
     std::string err;
   } cases[] = {
       {"no threshold", no_condition, 0.25, kFallback},
-      {"no branch without no", split(0, "f0", 0.5, 1, {}, 1, {leaf(1, 1.0)}), 1.0, kFallback},
+      {"no branch without no", split(0, "f0", 0.5, 1, {}, 1, {leaf(1.0, 1)}), 1.0, kFallback},
       // Node 2 exists, but one level further down: ids are looked up among the
       // node's own children only.
       {"target among the grandchildren only",
-       split(0, "f0", 0.5, 1, 2, 1, {split(1, "f0", 0.5, 2, 2, 2, {leaf(2, 2.0)})}), 1.0,
+       split(0, "f0", 0.5, 1, 2, 1, {split(1, "f0", 0.5, 2, 2, 2, {leaf(2.0, 2)})}), 1.0,
        "WARNING: XGBoost tree traversal failed - child node 2 not found\n" + kFallback},
   };
   for (const auto& c : cases) {
@@ -194,10 +176,10 @@ TEST(XGBoost, TraceOfASmallForest) {
   XGBoostModel m;
   m.base_score = 0.25;
   m.trees = {
-      split(0, "f1", 0.5, 1, 2, 1, {leaf(1, 0.25), leaf(2, -0.5)}),
-      split(0, "f2", 1.0, 1, 2, 2, {leaf(1, 8.0), split(2, "f0", 0.0, 3, 4, {}, {leaf(3, 8.0)})}),
+      split(0, "f1", 0.5, 1, 2, 1, {leaf(0.25, 1), leaf(-0.5, 2)}),
+      split(0, "f2", 1.0, 1, 2, 2, {leaf(8.0, 1), split(2, "f0", 0.0, 3, 4, {}, {leaf(8.0, 3)})}),
       [] {
-        TreeNode n = split(0, "f1", 0.5, 1, 2, 1, {leaf(1, 8.0), leaf(2, 8.0)});
+        TreeNode n = split(0, "f1", 0.5, 1, 2, 1, {leaf(8.0, 1), leaf(8.0, 2)});
         n.leaf = 0.125;
         return n;
       }(),

@@ -1,0 +1,56 @@
+// Test helpers: boosted-tree nodes written in one expression, and chains of
+// split nodes that name one child for every branch, a legal shape whose naive
+// walk over all branches doubles with every level.
+#ifndef VESKO_TESTS_MODELS_TREE_BUILDERS_H_
+#define VESKO_TESTS_MODELS_TREE_BUILDERS_H_
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "models/tree_node.h"
+
+namespace vesko::testing_trees {
+
+using Id = std::optional<std::size_t>;
+
+inline TreeNode leaf(double value, std::size_t id = 0) {
+  TreeNode node;
+  node.nodeid = id;
+  node.leaf = value;
+  return node;
+}
+
+inline TreeNode split(std::size_t id, std::string feature, double threshold, Id yes, Id no,
+                      Id missing, std::vector<TreeNode> children) {
+  TreeNode node;
+  node.nodeid = id;
+  node.split = std::move(feature);
+  node.split_condition = threshold;
+  node.yes = yes;
+  node.no = no;
+  node.missing = missing;
+  node.children = std::move(children);
+  return node;
+}
+
+// `depth` split nodes on column 0 with threshold 0.5, each with one child of
+// id 1 that its yes, no and missing all name, above `bottom` (given id 1).
+// The root has id 0. Built bottom up, without recursion.
+inline TreeNode shared_child_chain(std::size_t depth, TreeNode bottom) {
+  TreeNode node = std::move(bottom);
+  node.nodeid = 1;
+  for (std::size_t i = 0; i < depth; ++i) {
+    TreeNode parent = split(1, "f0", 0.5, 1, 1, 1, {});
+    parent.children.push_back(std::move(node));
+    node = std::move(parent);
+  }
+  node.nodeid = 0;
+  return node;
+}
+
+}  // namespace vesko::testing_trees
+
+#endif  // VESKO_TESTS_MODELS_TREE_BUILDERS_H_
