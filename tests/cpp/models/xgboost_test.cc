@@ -134,19 +134,6 @@ TEST(XGBoost, RowsAreScoredApartAndWarnWithoutTrace) {
   }
 }
 
-TEST(XGBoost, NoTreesTraceOnlyTheSummaryAndClosingLines) {
-  XGBoostModel m;
-  m.base_score = 0.5;
-  CaptureStderr();
-  auto out = m.predict_proba(matrix(4, {{{1, 2.0}}}));
-  EXPECT_EQ(GetCapturedStderr(),
-            "DEBUG XGBoost: Input features shape: 4, non-zero: 1\n"
-            "DEBUG XGBoost: base_score=0.5, n_trees=0\n"
-            "DEBUG XGBoost: base_logit=0.000000, tree_sum=0.000000, raw_pred=0.000000\n");
-  EXPECT_EQ(out[0].clean_prob, 0.5);
-  EXPECT_EQ(out[0].spam_prob, 0.5);
-}
-
 TEST(XGBoost, BaseScoreAtAndBeyondTheBounds) {
   XGBoostModel m;
   for (const auto& [base_score, spam] : {std::pair{0.0, 0.0}, {1.0, 1.0}, {0.5, 0.5}}) {
