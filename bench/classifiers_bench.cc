@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "common/csr_matrix.h"
 #include "models/logistic.h"
 #include "models/naive_bayes.h"
 #include "models/packed_forest.h"
 #include "models/svm.h"
 #include "models/xgboost.h"
-#include "common/csr_matrix.h"
 
 namespace vesko {
 namespace {

@@ -148,16 +148,18 @@ void BM_LoadCollidingTfidf(benchmark::State& state) {
   constexpr std::size_t kTerms = 100000;
   const auto fixed = vesko::testing_support::fixed_multiplicative_hash;
   const std::vector<std::string> terms =
-      state.range(0) != 0
-          ? vesko::testing_support::colliding_terms(kTerms, fixed)
-          : vesko::testing_support::colliding_terms(
-                kTerms, [](std::string_view) { return std::uint64_t{0}; });
+      state.range(0) != 0 ? vesko::testing_support::colliding_terms(kTerms, fixed)
+                          : vesko::testing_support::colliding_terms(
+                                kTerms, [](std::string_view) { return std::uint64_t{0}; });
   const std::vector<std::uint8_t> file =
       make_tfidf_file(kTerms, [&](std::uint32_t i) { return terms[i]; });
   load_vectorizer(state, file, vesko::TokenizerMode::WordUnigrams);
 }
-BENCHMARK(BM_LoadCollidingTfidf)->Arg(0)->Arg(1)->ArgName("colliding")->Unit(
-    benchmark::kMillisecond);
+BENCHMARK(BM_LoadCollidingTfidf)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("colliding")
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

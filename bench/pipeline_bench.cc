@@ -58,9 +58,11 @@ std::vector<StageColumn> stage_columns() {
   const char* transforms[4] = {"tfidf 1, 2, 4 (words, pairs)", "tfidf 2 (matrix)",
                                "tfidf 3 (character trigrams)", "tfidf 4 (matrix)"};
   for (std::size_t m = 0; m < 4; ++m) {
-    columns.push_back({transforms[m], [m](const StageProfile& p) { return p.transform[m].load(); }});
+    columns.push_back(
+        {transforms[m], [m](const StageProfile& p) { return p.transform[m].load(); }});
   }
-  columns.push_back({"scaling (4 scalers)", [](const StageProfile& p) { return p.scaling.load(); }});
+  columns.push_back(
+      {"scaling (4 scalers)", [](const StageProfile& p) { return p.scaling.load(); }});
   const char* joins[4] = {"join 1", "join 2", "join 3", "join 4"};
   const char* models[4] = {"classify 1 (naive Bayes)", "classify 2 (logistic)",
                            "classify 3 (linear SVM)", "classify 4 (boosted trees)"};

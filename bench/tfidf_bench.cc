@@ -192,8 +192,11 @@ void BM_CollidingIndexBuild(benchmark::State& state) {
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * vocabulary.size()));
 }
-BENCHMARK(BM_CollidingIndexBuild)->Arg(0)->Arg(1)->ArgName("colliding")->Unit(
-    benchmark::kMillisecond);
+BENCHMARK(BM_CollidingIndexBuild)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("colliding")
+    ->Unit(benchmark::kMillisecond);
 
 void BM_CollidingLookups(benchmark::State& state) {
   const bool colliding = state.range(0) != 0;
@@ -214,8 +217,7 @@ void BM_CollidingLookups(benchmark::State& state) {
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * probes.size()));
 }
-BENCHMARK(BM_CollidingLookups)->Arg(0)->Arg(1)->ArgName("colliding")->Unit(
-    benchmark::kMicrosecond);
+BENCHMARK(BM_CollidingLookups)->Arg(0)->Arg(1)->ArgName("colliding")->Unit(benchmark::kMicrosecond);
 
 // E-mails written in the vocabulary's terms, 100 words each: the transform of
 // the words model, on one thread.
@@ -240,8 +242,11 @@ void BM_CollidingTransform(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
 }
-BENCHMARK(BM_CollidingTransform)->Arg(0)->Arg(1)->ArgName("colliding")->Unit(
-    benchmark::kMillisecond);
+BENCHMARK(BM_CollidingTransform)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("colliding")
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace vesko

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "common/fatal_error.h"
-#include "ensemble/pipeline.h"
 #include "ensemble/model_set.h"
+#include "ensemble/pipeline.h"
 #include "ensemble/rust_ensemble.h"
 #include "model_set_writer.h"
 #include "models/model_files.h"
@@ -72,7 +72,6 @@ Outcome run(Call call) {
 struct BatchOutcome {
   Outcome labels, pairs, with_base;
 };
-
 
 BatchOutcome predict_all(const RustEnsemble& ensemble, const std::vector<std::string>& emails) {
   BatchOutcome out;

@@ -35,9 +35,9 @@ constexpr std::size_t kFeatures = 29;
 constexpr int kMaxTreeDepth = 16;
 
 // Words the vocabularies and the e-mails share, so that e-mails hit columns.
-constexpr std::string_view kWords[] = {
-    "free", "money", "click", "here", "meeting", "viagra", "the", "win",
-    "prize", "naïve", "straße", "日本語", "emoji😀", "x1", "42", "subject"};
+constexpr std::string_view kWords[] = {"free",   "money", "click", "here",   "meeting", "viagra",
+                                       "the",    "win",   "prize", "naïve",  "straße",  "日本語",
+                                       "emoji😀", "x1",    "42",    "subject"};
 
 // One record field: its name, its value, and what stands in for it when it
 // is left out of an array form before a field that is present.
@@ -60,28 +60,40 @@ class ModelSetWriter {
   // Mostly small, ordinary values; now and then the ones arithmetic trips on.
   double number() {
     switch (in_.ConsumeIntegralInRange(0, 15)) {
-      case 1: return 0.0;
-      case 2: return -0.0;
-      case 3: return std::numeric_limits<double>::quiet_NaN();
-      case 4: return std::numeric_limits<double>::infinity();
-      case 5: return -std::numeric_limits<double>::infinity();
-      case 6: return 1e300;
-      case 7: return in_.ConsumeFloatingPoint<double>();
-      case 8: return 1.0;
-      default: return in_.ConsumeFloatingPointInRange(-4.0, 4.0);
+      case 1:
+        return 0.0;
+      case 2:
+        return -0.0;
+      case 3:
+        return std::numeric_limits<double>::quiet_NaN();
+      case 4:
+        return std::numeric_limits<double>::infinity();
+      case 5:
+        return -std::numeric_limits<double>::infinity();
+      case 6:
+        return 1e300;
+      case 7:
+        return in_.ConsumeFloatingPoint<double>();
+      case 8:
+        return 1.0;
+      default:
+        return in_.ConsumeFloatingPointInRange(-4.0, 4.0);
     }
   }
 
   void write_number(Pack& p, double v) {
     switch (in_.ConsumeIntegralInRange(0, 7)) {
-      case 1: p.f32(static_cast<float>(v)); return;
+      case 1:
+        p.f32(static_cast<float>(v));
+        return;
       case 2:
         if (std::isfinite(v) && std::fabs(v) < 1e15) {
           p.sint(static_cast<std::int64_t>(v));
           return;
         }
         break;
-      default: break;
+      default:
+        break;
     }
     p.f64(v);
   }
@@ -91,10 +103,14 @@ class ModelSetWriter {
   std::size_t length_near(std::size_t expected) {
     if (!disagree_ || !rarely(3)) return expected;
     switch (in_.ConsumeIntegralInRange(0, 3)) {
-      case 1: return expected + 1;
-      case 2: return 0;
-      case 3: return in_.ConsumeIntegralInRange<std::size_t>(0, 40);
-      default: return expected == 0 ? 0 : expected - 1;
+      case 1:
+        return expected + 1;
+      case 2:
+        return 0;
+      case 3:
+        return in_.ConsumeIntegralInRange<std::size_t>(0, 40);
+      default:
+        return expected == 0 ? 0 : expected - 1;
     }
   }
 
@@ -156,10 +172,14 @@ class ModelSetWriter {
       return make_valid_utf8(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size());
     }
     switch (model) {
-      case 1: return word();
-      case 2: return word() + " " + word();
-      case 3: return trigram();
-      default: return in_.ConsumeBool() ? word() : word() + " " + word();
+      case 1:
+        return word();
+      case 2:
+        return word() + " " + word();
+      case 3:
+        return trigram();
+      default:
+        return in_.ConsumeBool() ? word() : word() + " " + word();
     }
   }
 
@@ -169,10 +189,14 @@ class ModelSetWriter {
   std::uint64_t column(std::size_t i, std::size_t n) {
     if (!rarely(8)) return i;
     switch (in_.ConsumeIntegralInRange(0, disagree_ ? 3 : 0)) {
-      case 1: return in_.ConsumeIntegralInRange<std::uint64_t>(n, n + 2);
-      case 2: return std::uint64_t{1} << 32;
-      case 3: return std::numeric_limits<std::uint64_t>::max();
-      default: return in_.ConsumeIntegralInRange<std::uint64_t>(0, n == 0 ? 0 : n - 1);
+      case 1:
+        return in_.ConsumeIntegralInRange<std::uint64_t>(n, n + 2);
+      case 2:
+        return std::uint64_t{1} << 32;
+      case 3:
+        return std::numeric_limits<std::uint64_t>::max();
+      default:
+        return in_.ConsumeIntegralInRange<std::uint64_t>(0, n == 0 ? 0 : n - 1);
     }
   }
 
@@ -260,8 +284,7 @@ class ModelSetWriter {
         {"norm", sometimes(2, [&] { return text(kNorms[in_.ConsumeIntegralInRange(0, 3)]); }),
          text("l2")},
         {"scaler_type",
-         sometimes(4, [&] { return text(kScalerTypes[in_.ConsumeIntegralInRange(0, 4)]); }),
-         nil()},
+         sometimes(4, [&] { return text(kScalerTypes[in_.ConsumeIntegralInRange(0, 4)]); }), nil()},
         {"scaler_mean", sometimes(3, [&] { return scaler_vector(); }), nil()},
         {"scaler_scale", sometimes(3, [&] { return scaler_vector(); }), nil()},
         {"scaler_min", sometimes(3, [&] { return scaler_vector(); }), nil()},
@@ -301,9 +324,18 @@ class ModelSetWriter {
   // "f" and a column index most often, else the spellings the index parser
   // must read as 0 or as a column far away.
   std::string split(std::size_t inputs) {
-    static constexpr const char* kOdd[] = {"",     "f",   "F3",  "f+2",     "ff1",
-                                           "f-1",  "f+",  "f 1", "feature", "f99999999999999999999",
-                                           "f18446744073709551615", "f007"};
+    static constexpr const char* kOdd[] = {"",
+                                           "f",
+                                           "F3",
+                                           "f+2",
+                                           "ff1",
+                                           "f-1",
+                                           "f+",
+                                           "f 1",
+                                           "feature",
+                                           "f99999999999999999999",
+                                           "f18446744073709551615",
+                                           "f007"};
     if (rarely(6)) {
       return kOdd[in_.ConsumeIntegralInRange<std::size_t>(0, std::size(kOdd) - 1)];
     }
@@ -394,8 +426,7 @@ class ModelSetWriter {
     trees.array(static_cast<std::uint32_t>(n_trees));
     for (std::size_t t = 0; t < n_trees; ++t) trees.append(node(0, 0, inputs));
     static constexpr double kBaseScores[] = {0.5, 0.3, 0.0, 1.0, -0.5, 2.0};
-    const double base_score =
-        rarely(4) ? number() : kBaseScores[in_.ConsumeIntegralInRange(0, 5)];
+    const double base_score = rarely(4) ? number() : kBaseScores[in_.ConsumeIntegralInRange(0, 5)];
     std::vector<Field> fields = {
         {"trees", trees, {}},
         {"n_estimators", uint(n_trees), {}},
@@ -418,8 +449,8 @@ class ModelSetWriter {
   }
 
   std::string email() {
-    static constexpr std::string_view kGlue[] = {" ", "  ", "\n", ", ", "! ", "\nSubject: ",
-                                                 " http://x.example/a ", " $100 ", "\t", "..."};
+    static constexpr std::string_view kGlue[] = {
+        " ", "  ", "\n", ", ", "! ", "\nSubject: ", " http://x.example/a ", " $100 ", "\t", "..."};
     std::string text;
     const std::size_t pieces = in_.ConsumeIntegralInRange<std::size_t>(0, 12);
     for (std::size_t i = 0; i < pieces; ++i) {

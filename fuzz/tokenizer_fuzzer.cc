@@ -17,10 +17,10 @@
 #include <utility>
 #include <vector>
 
-#include "common/thread_pool.h"
 #include "common/csr_matrix.h"
-#include "tfidf/tfidf_model.h"
+#include "common/thread_pool.h"
 #include "tfidf/term_list.h"
+#include "tfidf/tfidf_model.h"
 #include "tfidf/tokenizer.h"
 #include "tfidf/vectorizer.h"
 #include "valid_utf8.h"

@@ -5,8 +5,8 @@
 namespace vesko {
 
 CsrMatrix CsrMatrix::from_sorted_parts(std::size_t rows, std::size_t cols,
-                                       std::vector<std::size_t> indptr,
-                                       Indices indices, Values data) {
+                                       std::vector<std::size_t> indptr, Indices indices,
+                                       Values data) {
   CsrMatrix m;
   m.rows_ = rows;
   m.cols_ = cols;

@@ -29,8 +29,7 @@ class CsrMatrix {
   // builder (the vectorizer, the joins) establishes them as it goes, row by
   // row. Not checked here.
   static CsrMatrix from_sorted_parts(std::size_t rows, std::size_t cols,
-                                     std::vector<std::size_t> indptr,
-                                     Indices indices, Values data);
+                                     std::vector<std::size_t> indptr, Indices indices, Values data);
 
   std::size_t rows() const { return rows_; }
   std::size_t cols() const { return cols_; }

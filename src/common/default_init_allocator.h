@@ -26,7 +26,7 @@ class DefaultInitAllocator : public std::allocator<T> {
 
   // No arguments: default-initialise. Otherwise construct as usual.
   template <typename U>
-  void construct(U* p) noexcept(noexcept(::new(static_cast<void*>(p)) U)) {
+  void construct(U* p) noexcept(noexcept(::new (static_cast<void*>(p)) U)) {
     ::new (static_cast<void*>(p)) U;
   }
   template <typename U, typename... Args>

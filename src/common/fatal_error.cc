@@ -4,8 +4,8 @@ namespace vesko {
 
 void throw_index_out_of_bounds(std::size_t len, std::size_t index) {
   throw FatalError(FatalError::Kind::kIndexOutOfBounds,
-                   "index out of bounds: the len is " + std::to_string(len) +
-                       " but the index is " + std::to_string(index));
+                   "index out of bounds: the len is " + std::to_string(len) + " but the index is " +
+                       std::to_string(index));
 }
 
 void throw_column_outside_shape() {

@@ -53,11 +53,11 @@ HashKey draw_hash_key() {
     // No random source: far weaker, but still differs between processes
     // (clock, process id, address-space layout) rather than being fixed.
     int on_stack = 0;
-    const HashKey seed{
-        {static_cast<std::uint64_t>(
-             std::chrono::high_resolution_clock::now().time_since_epoch().count()),
-         static_cast<std::uint64_t>(::getpid()), reinterpret_cast<std::uintptr_t>(&on_stack),
-         reinterpret_cast<std::uintptr_t>(&draw_hash_key)}};
+    const HashKey seed{{static_cast<std::uint64_t>(
+                            std::chrono::high_resolution_clock::now().time_since_epoch().count()),
+                        static_cast<std::uint64_t>(::getpid()),
+                        reinterpret_cast<std::uintptr_t>(&on_stack),
+                        reinterpret_cast<std::uintptr_t>(&draw_hash_key)}};
     for (int i = 0; i < 4; ++i) {
       key.words[i] ^= keyed_mix(seed, 0x243F6A8885A308D3ull * static_cast<std::uint64_t>(i + 1),
                                 0x13198A2E03707344ull);

@@ -18,8 +18,8 @@ struct ShortestDigits {
 
 ShortestDigits shortest_digits(double magnitude) {
   char buffer[64];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude,
-                              std::chars_format::scientific);
+  auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific);
   std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
   std::size_t e = text.find('e');
   ShortestDigits out;

@@ -1,12 +1,11 @@
 #include "common/thread_pool.h"
 
+#include <tbb/global_control.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <limits>
 #include <memory>
-
-#include <tbb/global_control.h>
 
 namespace vesko {
 namespace {
@@ -34,9 +33,9 @@ struct ProcessPool {
 // static pointer, never destroyed, so no exit-time teardown races a thread
 // still running, and leak checkers see it as reachable.
 ProcessPool& process_pool() {
-  static ProcessPool* const pool = new ProcessPool(thread_count_from_env(
-      std::getenv("RAYON_NUM_THREADS"), std::getenv("RAYON_RS_NUM_CPUS"),
-      ::sysconf(_SC_NPROCESSORS_ONLN)));
+  static ProcessPool* const pool = new ProcessPool(
+      thread_count_from_env(std::getenv("RAYON_NUM_THREADS"), std::getenv("RAYON_RS_NUM_CPUS"),
+                            ::sysconf(_SC_NPROCESSORS_ONLN)));
   return *pool;
 }
 

@@ -11,14 +11,14 @@
 #ifndef VESKO_COMMON_THREAD_POOL_H_
 #define VESKO_COMMON_THREAD_POOL_H_
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#include <tbb/task_arena.h>
+
 #include <cstddef>
 #include <functional>
 #include <optional>
 #include <string_view>
-
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-#include <tbb/task_arena.h>
 
 namespace vesko {
 

@@ -93,9 +93,9 @@ void timed(std::atomic<std::uint64_t>* counter, const Step& step) {
   }
   const auto start = std::chrono::steady_clock::now();
   step();
-  *counter += static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                             std::chrono::steady_clock::now() - start)
-                                             .count());
+  *counter += static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
+          .count());
 }
 
 // Rows per block: a few blocks per pool thread so the pool balances uneven
@@ -186,7 +186,7 @@ class BlockRunner {
     BlockFailures& failed = failures_[b];
     auto attempt = [&](Stage stage, std::size_t m, const auto& step) {
       try {
-        timed(stage == kClassify ? nullptr
+        timed(stage == kClassify    ? nullptr
               : stage == kTransform ? counter(&StageProfile::transform, m)
                                     : counter(kStageCounters[stage]),
               step);
@@ -223,9 +223,8 @@ class BlockRunner {
       std::vector<const TfidfVectorizer*> vectorizers;
       for (std::size_t m : group) vectorizers.push_back(&ensemble_.base_models[m].vectorizer);
       std::vector<std::vector<TfidfRow>> rows;
-      if (!attempt(kTransform, group[0], [&] {
-            rows = TfidfVectorizer::count_together(vectorizers, lowered);
-          })) {
+      if (!attempt(kTransform, group[0],
+                   [&] { rows = TfidfVectorizer::count_together(vectorizers, lowered); })) {
         return;
       }
       for (std::size_t i = 0; i < group.size(); ++i) {
@@ -244,14 +243,15 @@ class BlockRunner {
 
     std::array<std::vector<double>, kBaseModels> scaled;
     if (!attempt(kScaling, 0, [&] {
-          scaled = scale_features(
-              ensemble_, std::span<const CustomFeatures>(features_.data() + first, rows));
+          scaled = scale_features(ensemble_,
+                                  std::span<const CustomFeatures>(features_.data() + first, rows));
         })) {
       return;
     }
     for (std::size_t m = 0; m < kBaseModels; ++m) {
       CsrMatrix joined;
-      timed(counter(&StageProfile::join, m), [&] { joined = combine_features(tfidf[m], scaled[m]); });
+      timed(counter(&StageProfile::join, m),
+            [&] { joined = combine_features(tfidf[m], scaled[m]); });
       tfidf[m] = CsrMatrix();
       if (!on_calling_thread && ensemble_.base_models[m].may_warn()) {
         deferred_[b][m] = std::move(joined);
@@ -321,7 +321,6 @@ PipelineOutput run_pipeline(const RustEnsemble& ensemble, const std::vector<std:
         [&] { out.final_pairs = meta_predict(ensemble, features, out.base, debug_lines); });
   return out;
 }
-
 
 LabelProbability final_label(const ProbabilityPair& pair, double probability_if_clean) {
   if (pair.spam_prob > pair.clean_prob) return {"spam", pair.spam_prob};

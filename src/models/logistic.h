@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "models/probability_pair.h"
 #include "common/csr_matrix.h"
+#include "models/probability_pair.h"
 
 namespace vesko {
 
@@ -18,7 +18,7 @@ struct LogisticRegressionModel {
   std::vector<std::vector<double>> coef;  // one row per class, or a single row
   std::vector<double> intercept;
   std::vector<std::string> classes;
-  std::optional<std::vector<double>> scaler_mean;   // own standardisation, per column
+  std::optional<std::vector<double>> scaler_mean;  // own standardisation, per column
   std::optional<std::vector<double>> scaler_scale;
 
   // One pair per matrix row, in row order. Throws FatalError on an index

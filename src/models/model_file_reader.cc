@@ -14,9 +14,9 @@
 #include <string_view>
 #include <utility>
 
+#include "common/utf8.h"
 #include "models/file_bytes.h"
 #include "models/model_files.h"
-#include "common/utf8.h"
 
 namespace vesko {
 namespace {

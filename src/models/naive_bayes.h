@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "models/probability_pair.h"
 #include "common/csr_matrix.h"
+#include "models/probability_pair.h"
 
 namespace vesko {
 

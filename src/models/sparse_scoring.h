@@ -10,9 +10,9 @@
 #include <span>
 #include <vector>
 
+#include "common/csr_matrix.h"
 #include "common/fatal_error.h"
 #include "models/probability_pair.h"
-#include "common/csr_matrix.h"
 
 namespace vesko {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "common/csr_matrix.h"
 #include "models/probability_pair.h"
 #include "models/tree_node.h"
-#include "common/csr_matrix.h"
 
 namespace vesko {
 

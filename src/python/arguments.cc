@@ -135,8 +135,8 @@ PyObject* parse_single_argument(const CallableName& callable, PyObject* args, Py
 
 void set_conversion_refusal(PyObject* object, const char* target) {
   std::string type_name = "<failed to extract type name>";
-  Ref qualname(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)),
-                                      "__qualname__"));
+  Ref qualname(
+      PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__"));
   if (qualname && PyUnicode_Check(qualname.get())) {
     if (std::optional<std::string> text = utf8_copy(qualname.get())) type_name = std::move(*text);
   }
@@ -193,8 +193,8 @@ std::optional<std::vector<std::string>> extract_string_list(PyObject* object,
 }
 
 void set_runtime_error(std::string_view message) {
-  PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
-                                        "replace");
+  PyObject* text =
+      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
   if (text == nullptr) return;
   PyErr_SetObject(PyExc_RuntimeError, text);
   Py_DECREF(text);

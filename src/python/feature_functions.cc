@@ -43,14 +43,12 @@ PyObject* extract_features_batch(PyObject* /*module*/, PyObject* args, PyObject*
 }  // namespace
 
 PyMethodDef kExtractFeaturesDef = {
-    "extract_features", keywords_method<extract_features>(),
-    METH_VARARGS | METH_KEYWORDS,
+    "extract_features", keywords_method<extract_features>(), METH_VARARGS | METH_KEYWORDS,
     "extract_features(text)\n--\n\nExtract all 29 custom features from email text "
     "(28 legacy + 1 new: mailing_list)"};
 
 PyMethodDef kExtractFeaturesBatchDef = {
-    "extract_features_batch",
-    keywords_method<extract_features_batch>(),
+    "extract_features_batch", keywords_method<extract_features_batch>(),
     METH_VARARGS | METH_KEYWORDS,
     "extract_features_batch(texts)\n--\n\nBatch extract features wrapper for Python"};
 

@@ -18,8 +18,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tfidf/vocabulary.h"
 #include "common/utf8.h"
+#include "tfidf/vocabulary.h"
 
 namespace vesko {
 

@@ -147,8 +147,8 @@ inline Bytes64 classify64(const unsigned char* p) {
 
 template <typename OnWord>
 void Tokenizer::for_each_word(std::string_view text, OnWord&& on_word) const {
-  using tokenizer_detail::ByteClass;
   using tokenizer_detail::byte_class;
+  using tokenizer_detail::ByteClass;
   using tokenizer_detail::classify64;
   const CharClassTable& table = *table_;
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());

@@ -158,8 +158,7 @@ void size_unset(Array& v, std::size_t n) {
     v.reserve(n);
     const auto begin = reinterpret_cast<std::uintptr_t>(v.data());
     const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-    const std::uintptr_t last =
-        (begin + n * sizeof(typename Array::value_type)) & ~(kHugePage - 1);
+    const std::uintptr_t last = (begin + n * sizeof(typename Array::value_type)) & ~(kHugePage - 1);
     if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
   }
 #endif

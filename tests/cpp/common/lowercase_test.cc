@@ -106,10 +106,10 @@ TEST(ToLowerTest, AgreesWithOneIcuCallOnRandomText) {
   // text sits at every offset from an aligned address, and is cut into small
   // pieces too.
   const std::vector<char32_t> pool = {
-      'A',    'z',    'I',    ' ',    '\t',   '\n',   '\r',  '\f',   '\v',   '.',     '\'', ':',
-      '1',    0x1C,   0x3A3,  0x3C3,  0x391,  0x3B1,  0x130, 0xC9,   0x301,  0x345,   0xA0, 0x85,
-      0x2028, 0x3000, 0x200B, 0xFEFF, 0x1E9E, 0x1F88, 0x1C5, 0x2126, 0x212A, 0x10400, 0xAD, 0x2019,
-      0x23A,  0x23E};
+      'A',   'z',    'I',    ' ',     '\t',   '\n',   '\r',   '\f',   '\v',   '.',
+      '\'',  ':',    '1',    0x1C,    0x3A3,  0x3C3,  0x391,  0x3B1,  0x130,  0xC9,
+      0x301, 0x345,  0xA0,   0x85,    0x2028, 0x3000, 0x200B, 0xFEFF, 0x1E9E, 0x1F88,
+      0x1C5, 0x2126, 0x212A, 0x10400, 0xAD,   0x2019, 0x23A,  0x23E};
   std::mt19937 rng(2024);
   std::string buffer;
   for (int round = 0; round < 20000; ++round) {
@@ -131,9 +131,9 @@ TEST(ToLowerTest, PiecesAgreeWithOneIcuCallOnRandomText) {
   // No whitespace, so a whole text is one piece and every limit below its
   // length splits it.
   const std::vector<char32_t> pool = {
-      0x3A3,  0x3A3,  0x3A3,   0x391,  0x3C3, 'A',    'b',    '1',    '\'',   ':',   '.',
-      0xAD,   0x301,  0x345,   0x2019, 0x2B0, 0x1D2C, 0xA7F8, 0x130,  0x23A,  0xC9,  0x1E9E,
-      0x2126, 0x10400, 0x1F600, 0x5D0, 0xA0,  0x1C5,  0x200D, 0xFE0F, 0xE0001, 0x2C62};
+      0x3A3,  0x3A3,   0x3A3,   0x391,  0x3C3, 'A',    'b',    '1',    '\'',    ':',   '.',
+      0xAD,   0x301,   0x345,   0x2019, 0x2B0, 0x1D2C, 0xA7F8, 0x130,  0x23A,   0xC9,  0x1E9E,
+      0x2126, 0x10400, 0x1F600, 0x5D0,  0xA0,  0x1C5,  0x200D, 0xFE0F, 0xE0001, 0x2C62};
   std::mt19937 rng(7);
   for (int round = 0; round < 3000; ++round) {
     const std::string text = random_text(rng, pool, 16);
@@ -193,8 +193,8 @@ TEST(ToLowerTest, IllFormedBytesAreCopiedAsIcuCopiesThem) {
   // anything: ill-formed sequences stay as they are wherever the cuts fall,
   // and wherever they fall in the blocks of ASCII around them.
   const std::vector<std::string> units = {
-      "\u03A3", "\u0301", "A",      "\xE0", "\xF0\x90", "\x80",       "\xBF",
-      "\xC3",   "\u00C9", "\xED\xA0\x80", " ",   "\n",      "ABCDEFGHIJKLMNOPQ", "xY"};
+      "\u03A3", "\u0301",       "A", "\xE0", "\xF0\x90",          "\x80", "\xBF", "\xC3",
+      "\u00C9", "\xED\xA0\x80", " ", "\n",   "ABCDEFGHIJKLMNOPQ", "xY"};
   std::mt19937 rng(99);
   for (int round = 0; round < 2000; ++round) {
     std::string text;

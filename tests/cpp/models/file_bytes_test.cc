@@ -43,8 +43,7 @@ ssize_t scripted_read(int, void* buffer, std::size_t count) {
     errno = error->second;
     return -1;
   }
-  const std::size_t left =
-      file->contents.size() - std::min(file->position, file->contents.size());
+  const std::size_t left = file->contents.size() - std::min(file->position, file->contents.size());
   const std::size_t n = std::min(count, left);
   std::memcpy(buffer, file->contents.data() + file->position, n);
   file->position += n;
@@ -94,7 +93,8 @@ TEST(FileBytesTest, AnInterruptedReadIsRetriedOnceInARow) {
   EXPECT_EQ(read_scripted(once, 300), pattern(300));
 
   // Interruptions with progress in between never add up.
-  ScriptedFile spread{pattern(300), {{0, pattern(100)}, {2, pattern(200)}, {5, pattern(300)}},
+  ScriptedFile spread{pattern(300),
+                      {{0, pattern(100)}, {2, pattern(200)}, {5, pattern(300)}},
                       {{1, EINTR}, {3, EINTR}, {6, EINTR}}};
   EXPECT_EQ(read_scripted(spread, 100), pattern(300));
 

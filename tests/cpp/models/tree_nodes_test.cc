@@ -79,7 +79,8 @@ Expected<TreeNode> tree_node_from_value(const json& value) {
   XGBoostModelFile file;
   file.trees.push_back(value);
   Expected<XGBoostModel> model = collect_tree_nodes(std::move(file));
-  if (!model) return Failure{model.error().substr(std::string("Failed to deserialize tree: ").size())};
+  if (!model)
+    return Failure{model.error().substr(std::string("Failed to deserialize tree: ").size())};
   return std::move(model->trees[0]);
 }
 
@@ -109,7 +110,8 @@ TEST(TreeNodeFromValue, ObjectAndArrayForms) {
   EXPECT_EQ(split->children[1].nodeid, 2u);
   EXPECT_FALSE(split->children[1].leaf.has_value());
 
-  auto parent = tree_node_from_value(json::parse(R"({"nodeid": 0, "children": [[5], {"nodeid": 6}]})"));
+  auto parent =
+      tree_node_from_value(json::parse(R"({"nodeid": 0, "children": [[5], {"nodeid": 6}]})"));
   ASSERT_TRUE(parent);
   EXPECT_EQ(parent->children.at(1).nodeid, 6u);
 }

@@ -14,7 +14,8 @@ namespace vesko {
 inline std::vector<std::string> term_list(const Tokenizer& tokenizer, std::string_view text) {
   std::vector<std::string> terms;
   TokenScratch scratch;
-  tokenizer.for_each_term(text, scratch, [&terms](std::string_view term) { terms.emplace_back(term); });
+  tokenizer.for_each_term(text, scratch,
+                          [&terms](std::string_view term) { terms.emplace_back(term); });
   return terms;
 }
 
