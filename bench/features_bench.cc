@@ -12,6 +12,7 @@
 #include "features/pattern_scan.h"
 #include "features/text_scan.h"
 #include "features/word_lists.h"
+#include "features/word_scan.h"
 
 namespace vesko {
 namespace {
@@ -82,24 +83,47 @@ void BM_LowerAndFeaturesParallel(benchmark::State& state) {
 }
 BENCHMARK(BM_LowerAndFeaturesParallel)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The parts of (a), to see where the time goes: everything but the five
-// patterns, then each pattern alone.
-void BM_FeaturesWithoutPatterns(benchmark::State& state) {
+// The parts of (a), to see where the time goes: the passes over the text,
+// its first line and the lower-cased copy, then each pattern alone.
+template <class Pass>
+void run_pass(benchmark::State& state, Pass pass) {
   if (!corpus_ready(state)) return;
   const auto& texts = bench::corpus().texts;
   const auto& lowered = lowered_corpus();
   for (auto _ : state) {
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-      benchmark::DoNotOptimize(count_text(texts[i]));
-      benchmark::DoNotOptimize(count_words(lowered[i]));
-      benchmark::DoNotOptimize(count_word_lists(lowered[i]));
-      std::optional<std::string_view> line = first_line(texts[i]);
-      benchmark::DoNotOptimize(line ? count_uppercase(*line) : 0);
-    }
+    for (std::size_t i = 0; i < texts.size(); ++i) pass(texts[i], lowered[i]);
   }
   set_bytes(state);
 }
-BENCHMARK(BM_FeaturesWithoutPatterns)->Unit(benchmark::kMillisecond);
+
+void BM_CharacterCounts(benchmark::State& state) {
+  run_pass(state, [](const std::string& text, const std::string&) {
+    benchmark::DoNotOptimize(count_text(text));
+  });
+}
+BENCHMARK(BM_CharacterCounts)->Unit(benchmark::kMillisecond);
+
+void BM_FirstLine(benchmark::State& state) {
+  run_pass(state, [](const std::string& text, const std::string&) {
+    std::optional<std::string_view> line = first_line(text);
+    benchmark::DoNotOptimize(line ? count_uppercase(*line) : 0);
+  });
+}
+BENCHMARK(BM_FirstLine)->Unit(benchmark::kMillisecond);
+
+void BM_Words(benchmark::State& state) {
+  run_pass(state, [](const std::string&, const std::string& lowered) {
+    benchmark::DoNotOptimize(count_words(lowered));
+  });
+}
+BENCHMARK(BM_Words)->Unit(benchmark::kMillisecond);
+
+void BM_WordLists(benchmark::State& state) {
+  run_pass(state, [](const std::string&, const std::string& lowered) {
+    benchmark::DoNotOptimize(count_word_lists(lowered));
+  });
+}
+BENCHMARK(BM_WordLists)->Unit(benchmark::kMillisecond);
 
 // The scanners the extractor runs in place of the five expressions.
 template <std::size_t (*Scan)(std::string_view)>

@@ -5,6 +5,7 @@
 #include "features/pattern_scan.h"
 #include "features/text_scan.h"
 #include "features/word_lists.h"
+#include "features/word_scan.h"
 
 namespace vesko {
 namespace {

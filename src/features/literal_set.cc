@@ -1,6 +1,7 @@
 #include "features/literal_set.h"
 
 #include <algorithm>
+#include <bit>
 #include <deque>
 #include <stdexcept>
 
@@ -71,36 +72,37 @@ LiteralSet::LiteralSet(const std::vector<std::string_view>& literals) {
     }
   }
 
-  // Renumber: states without output first (the root among them, as 0).
-  std::vector<std::uint32_t> number(states);
-  std::uint32_t counter = 0;
+  // Renumber: states without output first (the root among them, as 0), then
+  // the output states from the next power of two of offsets on.
+  std::vector<std::uint32_t> row(states);
+  std::uint32_t plain = 0;
   for (std::size_t s = 0; s < states; ++s) {
-    if (own[s].none()) number[s] = counter++;
+    if (own[s].none()) row[s] = plain++;
   }
-  const std::uint32_t first_output = counter;
+  const auto classes = static_cast<std::uint32_t>(class_count_);
+  output_threshold_ = std::bit_ceil(plain * classes);
+  first_output_row_ = (output_threshold_ + classes - 1) / classes;
+  std::uint32_t output_row = first_output_row_;
   for (std::size_t s = 0; s < states; ++s) {
-    if (own[s].any()) number[s] = counter++;
+    if (own[s].any()) row[s] = output_row++;
   }
-  first_output_offset_ = first_output * static_cast<std::uint32_t>(class_count_);
-  next_offset_.resize(states * class_count_);
-  outputs_.resize(states - first_output);
+  next_offset_.assign(static_cast<std::size_t>(output_row) * classes, 0);
+  outputs_.resize(states - plain);
   for (std::size_t s = 0; s < states; ++s) {
-    const std::size_t row = number[s] * class_count_;
     for (std::size_t cls = 0; cls < class_count_; ++cls) {
-      next_offset_[row + cls] = number[next[s][cls]] * static_cast<std::uint32_t>(class_count_);
+      next_offset_[row[s] * class_count_ + cls] = row[next[s][cls]] * classes;
     }
-    if (number[s] >= first_output) outputs_[number[s] - first_output] = own[s];
+    if (own[s].any()) outputs_[row[s] - first_output_row_] = own[s];
   }
 }
 
-LiteralMask LiteralSet::scan(const unsigned char* bytes, std::size_t size,
+LiteralMask LiteralSet::scan(const unsigned char* bytes, std::size_t size, std::uint32_t offset,
                              LiteralMask found) const {
   const std::uint32_t* next = next_offset_.data();
-  std::uint32_t offset = 0;
   for (std::size_t i = 0; i < size; ++i) {
     offset = next[offset + byte_class_[bytes[i]]];
-    if (offset >= first_output_offset_) [[unlikely]] {
-      found |= outputs_[(offset - first_output_offset_) / class_count_];
+    if (is_output(offset)) [[unlikely]] {
+      found |= output(offset);
       if (found == all_) break;
     }
   }
@@ -110,40 +112,33 @@ LiteralMask LiteralSet::scan(const unsigned char* bytes, std::size_t size,
 LiteralMask LiteralSet::find(std::string_view text) const {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t size = text.size();
-  // Each byte costs a dependent table load, so one automaton per half of the
-  // text, run in lockstep, nearly doubles the speed. The first half reaches
-  // max_length_ - 1 bytes into the second, so every occurrence lies wholly in
-  // one of the two.
-  const std::size_t mid = size / 2;
-  if (mid < 4 * max_length_) return scan(bytes, size, LiteralMask());
-  const std::size_t first_end = mid + max_length_ - 1;
-  const std::size_t lockstep = std::min(first_end, size - mid);
+  // Each byte costs a dependent table load, so the text is cut into kLanes
+  // parts whose automata run in lockstep, their loads overlapping. Each part
+  // but the last reads on max_length_ - 1 bytes into the next, so every
+  // occurrence lies wholly within one part.
+  const std::size_t part = size / kLanes;
+  if (part < 4 * max_length_) return scan(bytes, size, 0, LiteralMask());
   const std::uint32_t* next = next_offset_.data();
-  const unsigned char* second = bytes + mid;
-  std::uint32_t a = 0;
-  std::uint32_t b = 0;
+  std::uint32_t offsets[kLanes] = {};
   LiteralMask found;
-  std::size_t i = 0;
-  for (; i < lockstep; ++i) {
-    a = next[a + byte_class_[bytes[i]]];
-    b = next[b + byte_class_[second[i]]];
-    if ((a >= first_output_offset_) | (b >= first_output_offset_)) [[unlikely]] {
-      if (a >= first_output_offset_) found |= outputs_[(a - first_output_offset_) / class_count_];
-      if (b >= first_output_offset_) found |= outputs_[(b - first_output_offset_) / class_count_];
+  for (std::size_t i = 0; i < part; ++i) {
+    std::uint32_t any = 0;
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+      offsets[lane] = next[offsets[lane] + byte_class_[bytes[lane * part + i]]];
+      any |= offsets[lane];
+    }
+    if (is_output(any)) [[unlikely]] {
+      for (std::uint32_t offset : offsets) {
+        if (is_output(offset)) found |= output(offset);
+      }
       if (found == all_) return found;
     }
   }
-  // Finish whichever half is longer, resuming its automaton where it stopped.
-  auto resume = [&](const unsigned char* from, std::size_t count, std::uint32_t offset) {
-    for (std::size_t k = 0; k < count; ++k) {
-      offset = next[offset + byte_class_[from[k]]];
-      if (offset >= first_output_offset_) [[unlikely]] {
-        found |= outputs_[(offset - first_output_offset_) / class_count_];
-      }
-    }
-  };
-  resume(bytes + i, first_end - i, a);
-  resume(second + i, size - mid - i, b);
+  for (std::size_t lane = 0; lane < kLanes; ++lane) {
+    const std::size_t from = lane * part + part;
+    const std::size_t to = lane + 1 < kLanes ? from + max_length_ - 1 : size;
+    found = scan(bytes + from, to - from, offsets[lane], found);
+  }
   return found;
 }
 

@@ -31,20 +31,31 @@ class LiteralSet {
   std::size_t size() const { return literal_count_; }
 
  private:
-  // One automaton over bytes[0, size), starting from the root.
-  LiteralMask scan(const unsigned char* bytes, std::size_t size, LiteralMask found) const;
+  // Lanes of find(): automata that run in lockstep over parts of the text.
+  static constexpr std::size_t kLanes = 6;
+
+  // The automaton from the state at `offset` over bytes[0, size).
+  LiteralMask scan(const unsigned char* bytes, std::size_t size, std::uint32_t offset,
+                   LiteralMask found) const;
+  bool is_output(std::size_t offset) const { return offset >= output_threshold_; }
+  const LiteralMask& output(std::size_t offset) const {
+    return outputs_[offset / class_count_ - first_output_row_];
+  }
 
   std::size_t literal_count_ = 0;
   std::size_t max_length_ = 0;
   std::size_t class_count_ = 0;
   std::uint8_t byte_class_[256] = {};
   // Transitions, row by row, each entry already the offset of the next state's
-  // row (state * class_count_), which saves a multiplication per byte. States
-  // are numbered so that those that complete a literal come last: a single
-  // comparison with first_output_offset_ tells whether a byte ends a match.
+  // row (state * class_count_), which saves a multiplication per byte. The
+  // rows of states that complete a literal come last, at offsets from
+  // output_threshold_ on, a power of two above all other rows: whether any of
+  // several automata has just completed a literal is then one comparison of
+  // their offsets OR-ed together.
   std::vector<std::uint32_t> next_offset_;
-  std::uint32_t first_output_offset_ = 0;
-  std::vector<LiteralMask> outputs_;  // by state - first output state
+  std::uint32_t output_threshold_ = 0;
+  std::uint32_t first_output_row_ = 0;
+  std::vector<LiteralMask> outputs_;  // by row, from first_output_row_ on
   LiteralMask all_;
 };
 

@@ -2,10 +2,12 @@
 
 #include <unicode/uchar.h>
 
-#include <array>
-#include <cstring>
+#include <bit>
+#include <cstdint>
 
+#include "common/byte_block.h"
 #include "common/char_classes.h"
+#include "features/text_chunks.h"
 
 namespace vesko {
 namespace {
@@ -14,14 +16,12 @@ const unsigned char* bytes_of(std::string_view text) {
   return reinterpret_cast<const unsigned char*>(text.data());
 }
 
-constexpr bool is_base64_char(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-         c == '/';
-}
-
 bool is_ascii_letter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 bool is_ascii_white_space(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Chunks are padded with a byte that no pattern matches.
+constexpr unsigned char kPad = ' ';
 
 // The end of the run of characters that are not White_Space starting at `i`.
 std::size_t end_of_non_space(std::string_view text, std::size_t i) {
@@ -42,66 +42,97 @@ std::size_t end_of_non_space(std::string_view text, std::size_t i) {
   return i;
 }
 
+
+// [A-Za-z0-9+/]: 0x20 folds capitals onto small letters, and '/' comes just
+// before the digits.
+LaneMask base64_alphabet(ByteBlock b) {
+  return b.with_bits(0x20).in_range('a', 'z') | b.in_range('/', '9') | b.eq('+');
+}
+
+// How many '=' a base64 match takes after its run.
+std::size_t base64_padding(const unsigned char* after_run) {
+  if (after_run[0] != '=') return 0;
+  return after_run[1] == '=' ? 2 : 1;
+}
+
+// Where a URL match that starts at `start` ends, or `start` when none does.
+std::size_t url_match_end(std::string_view text, std::size_t start) {
+  const std::string_view rest = text.substr(start);
+  std::size_t body;
+  if (rest.starts_with("http://")) {
+    body = start + 7;
+  } else if (rest.starts_with("https://")) {
+    body = start + 8;
+  } else if (rest.starts_with("www.")) {
+    body = start + 4;
+  } else {
+    return start;
+  }
+  const std::size_t end = end_of_non_space(text, body);
+  return end > body ? end : start;
+}
+
 }  // namespace
 
 std::size_t count_html_tags(std::string_view text) {
   // A match starts at a '<' and runs to the first '>' after it, which must
-  // not follow at once ([^>] also matches '<'). With no '>' left, nothing
-  // further can match.
+  // not follow at once ([^>] also matches '<'). So the brackets alone decide:
+  // a '<' opens a match unless one is open, a '>' closes the open one and
+  // counts unless it follows the '<' at once. With no '>' left, nothing
+  // further matches.
   std::size_t count = 0;
-  std::size_t pos = 0;
-  while (true) {
-    std::size_t open = text.find('<', pos);
-    if (open == std::string_view::npos) break;
-    std::size_t close = text.find('>', open + 1);
-    if (close == std::string_view::npos) break;
-    if (close == open + 1) {
-      pos = open + 1;
-      continue;
+  bool open = false;
+  std::size_t open_at = 0;
+  for_each_chunk(text, kPad, [&](const unsigned char* at, std::size_t base, std::uint64_t) {
+    const std::uint64_t opens = chunk_bits(at, [](ByteBlock b) { return b.eq('<'); });
+    const std::uint64_t closes = chunk_bits(at, [](ByteBlock b) { return b.eq('>'); });
+    for (std::uint64_t brackets = opens | closes; brackets != 0; brackets &= brackets - 1) {
+      const int k = std::countr_zero(brackets);
+      const std::size_t pos = base + static_cast<std::size_t>(k);
+      if (!open) {
+        open = (opens >> k) & 1;
+        open_at = pos;
+      } else if ((closes >> k) & 1) {
+        count += pos > open_at + 1;
+        open = false;
+      }
     }
-    ++count;
-    pos = close + 1;
-  }
+  });
   return count;
 }
 
 std::size_t base64_match_bytes(std::string_view text) {
-  // The leftmost match starts a maximal run of at least 20 alphabet bytes,
-  // takes all of it, then up to two '='. Any run of 20 that starts in
-  // [i, i + 19] covers byte i + 19, so when that byte is outside the alphabet
-  // the scan jumps 20 bytes at once: ordinary words never get that long.
-  static constexpr auto kAlphabet = [] {
-    std::array<bool, 256> table{};
-    for (int c = 0; c < 256; ++c) table[c] = is_base64_char(static_cast<unsigned char>(c));
-    return table;
-  }();
-  const unsigned char* bytes = bytes_of(text);
-  const std::size_t size = text.size();
+  // The matches are the maximal runs of alphabet bytes that are 20 or more
+  // long, each with up to two '=' after it: the leftmost match starts at the
+  // first byte of the first such run, {20,} takes all of it, and the byte
+  // after the match starts no run. Runs are followed as bits, 64 bytes at a
+  // time; prose rarely has a run of 20.
   std::size_t total = 0;
-  std::size_t i = 0;
-  while (i + 20 <= size) {
-    if (!kAlphabet[bytes[i + 19]]) {
-      i += 20;
-      continue;
+  std::size_t run = 0;  // the alphabet bytes that the previous chunk ended with
+  for_each_chunk(text, kPad, [&](const unsigned char* at, std::size_t, std::uint64_t) {
+    const std::uint64_t alphabet = chunk_bits(at, base64_alphabet);
+    if (alphabet == kWholeChunk) {
+      run += kChunkBytes;
+      return;
     }
-    // Nothing before i can start a run reaching i + 19: either i follows a
-    // byte outside the alphabet, or the previous match ended right there.
-    std::size_t start = i + 19;
-    while (start > i && kAlphabet[bytes[start - 1]]) --start;
-    std::size_t end = i + 20;
-    while (end < size && kAlphabet[bytes[end]]) ++end;
-    if (end - start < 20) {
-      i = end + 1;  // bytes[end] is outside the alphabet
-      continue;
+    const int first_end = std::countr_zero(~alphabet);
+    if (run + first_end >= 20) total += run + first_end + base64_padding(at + first_end);
+    const int last_run = std::countl_zero(~alphabet);
+    run = static_cast<std::size_t>(last_run);
+    // The runs between, bounded on both sides within the chunk. Bit k of
+    // `long_starts` is set when bits k to k + 19 of `inside` are.
+    const std::uint64_t inside = alphabet & ~low_bits(first_end) & (kWholeChunk >> last_run);
+    std::uint64_t long_starts = inside;
+    for (int shift : {1, 2, 4, 8, 4}) long_starts &= long_starts >> shift;
+    while (long_starts != 0) {
+      // Its lowest bit is a run's first byte: an earlier one would be set too.
+      const int start = std::countr_zero(long_starts);
+      const int end = start + std::countr_zero(~(inside >> start));
+      total += static_cast<std::size_t>(end - start) + base64_padding(at + end);
+      long_starts &= ~low_bits(end);
     }
-    std::size_t padding = 0;
-    while (padding < 2 && end < size && bytes[end] == '=') {
-      ++end;
-      ++padding;
-    }
-    total += end - start;
-    i = end;
-  }
+  });
+  if (run >= 20) total += run;  // the text ends in a run
   return total;
 }
 
@@ -142,54 +173,46 @@ std::size_t count_html_entities(std::string_view text) {
 std::size_t count_urls(std::string_view text) {
   // The leftmost match starts at the first "http://", "https://" or "www."
   // that is followed by at least one character that is not White_Space, and
-  // runs to the next White_Space character.
-  const std::size_t size = text.size();
+  // runs to the next White_Space character. Only an 'h' with a 'p' three
+  // bytes on, or a 'w' with a '.' three bytes on, is looked at closer.
   std::size_t count = 0;
-  std::size_t pos = 0;
-  std::size_t next_http = text.find("http", pos);
-  std::size_t next_www = text.find("www.", pos);
-  while (next_http != std::string_view::npos || next_www != std::string_view::npos) {
-    const bool http_first = next_http < next_www;
-    const std::size_t start = http_first ? next_http : next_www;
-    std::size_t body = std::string_view::npos;
-    if (http_first) {
-      std::string_view rest = text.substr(start + 4);
-      if (rest.starts_with("://")) {
-        body = start + 7;
-      } else if (rest.starts_with("s://")) {
-        body = start + 8;
+  std::size_t resume = 0;  // where the last match ended
+  for_each_chunk(text, kPad, [&](const unsigned char* at, std::size_t base, std::uint64_t) {
+    std::uint64_t candidates = 0;
+    for (std::size_t k = 0; k < kChunkBytes; k += kBlockBytes) {
+      const ByteBlock first = ByteBlock::load(at + k);
+      const ByteBlock fourth = ByteBlock::load(at + k + 3);
+      const LaneMask http = first.eq('h') & fourth.eq('p');
+      const LaneMask www = first.eq('w') & fourth.eq('.');
+      candidates |= std::uint64_t{(http | www).bits()} << k;
+    }
+    for (; candidates != 0; candidates &= candidates - 1) {
+      const std::size_t start = base + static_cast<std::size_t>(std::countr_zero(candidates));
+      if (start < resume) continue;
+      const std::size_t end = url_match_end(text, start);
+      if (end > start) {
+        ++count;
+        resume = end;
       }
-    } else {
-      body = start + 4;
     }
-    std::size_t end = body == std::string_view::npos ? body : end_of_non_space(text, body);
-    if (body != std::string_view::npos && end > body) {
-      ++count;
-      pos = end;
-    } else {
-      pos = start + 1;
-    }
-    if (pos >= size) break;
-    if (next_http != std::string_view::npos && next_http < pos) next_http = text.find("http", pos);
-    if (next_www != std::string_view::npos && next_www < pos) next_www = text.find("www.", pos);
-  }
+  });
   return count;
 }
 
 std::size_t count_repeated_punct(std::string_view text) {
-  const unsigned char* bytes = bytes_of(text);
-  const std::size_t size = text.size();
+  // One match per maximal run of two or more '!' and '?', counted at the
+  // run's second byte.
   std::size_t count = 0;
-  std::size_t i = 0;
-  while (i < size) {
-    if (bytes[i] != '!' && bytes[i] != '?') {
-      ++i;
-      continue;
+  std::uint64_t before = 0;  // the previous chunk's marks
+  for_each_chunk(text, kPad, [&](const unsigned char* at, std::size_t, std::uint64_t) {
+    const std::uint64_t marks = chunk_bits(at, [](ByteBlock b) { return b.eq('!') | b.eq('?'); });
+    if (marks != 0) {
+      const std::uint64_t after_mark = (marks << 1) | (before >> 63);
+      const std::uint64_t after_two = (marks << 2) | (before >> 62);
+      count += static_cast<std::size_t>(count_bits(marks & after_mark & ~after_two));
     }
-    std::size_t start = i;
-    while (i < size && (bytes[i] == '!' || bytes[i] == '?')) ++i;
-    if (i - start >= 2) ++count;
-  }
+    before = marks;
+  });
   return count;
 }
 

@@ -1,168 +1,135 @@
 #include "features/text_scan.h"
 
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
+#include "common/byte_block.h"
 #include "common/char_classes.h"
+#include "features/non_ascii_characters.h"
+#include "features/text_chunks.h"
 
 namespace vesko {
 namespace {
 
-// No character has this value, so the first character always starts a run.
-constexpr char32_t kNoCharacter = 0xFFFFFFFE;  // neither a code point nor kInvalidCodePoint
+// Pads chunks with a byte that is in no ASCII class and equals no ASCII byte,
+// so that it neither counts nor joins a run.
+constexpr unsigned char kPad = 0x80;
 
-std::size_t sum_range(const std::array<std::size_t, 128>& histogram, char first, char last) {
-  std::size_t sum = 0;
-  for (int b = first; b <= last; ++b) sum += histogram[static_cast<std::size_t>(b)];
-  return sum;
-}
+// Each lane counter takes one mask per block, four per chunk.
+constexpr int kChunksBeforeFlush =
+    LaneCounter::kAddsBeforeFlush / static_cast<int>(kChunkBytes / kBlockBytes);
 
-// The class bits of the ASCII characters, for the byte loops.
-struct AsciiClasses {
-  std::uint8_t bits[128] = {};
-  AsciiClasses() {
-    const CharClassTable& table = CharClassTable::instance();
-    for (char32_t c = 0; c < 128; ++c) bits[c] = table.classes(c);
-  }
-};
-
-bool all_ascii_64(const unsigned char* bytes) {
-  std::uint64_t high = 0;
-  for (unsigned k = 0; k < 64; k += 8) {
-    std::uint64_t chunk;
-    std::memcpy(&chunk, bytes + k, sizeof chunk);
-    high |= chunk;
-  }
-  return (high & 0x8080808080808080ull) == 0;
-}
-
-// The words of a text, fed one character or one 64-byte ASCII block at a time.
-// Word boundaries come every few bytes at random, so within a block they are
-// found as bits of a mask rather than by a branch per byte.
-class WordScan {
+// The ASCII part of TextCounts, 16 bytes at a time. ASCII bytes are whole
+// characters and no class reaches above 0x7F, so every byte can be tested
+// without decoding: the bytes of non-ASCII characters simply match nothing.
+class AsciiTally {
  public:
-  void character(std::uint8_t bits, std::size_t width) {
-    if (bits & kCharWhiteSpace) {
-      space_bytes_ += width;
-      if (in_word_) end_word();
-    } else {
-      if (!in_word_) start_word();
-      length_ += width;
-      has_lowercase_ |= (bits & kCharLowercase) != 0;
-    }
+  // Counts the 16 bytes at `at`, which has 3 readable bytes before it, and
+  // returns the bits of its non-ASCII bytes.
+  std::uint32_t block(const unsigned char* at) {
+    const ByteBlock b = ByteBlock::load(at);
+    const LaneMask digit = b.in_range('0', '9');
+    uppercase_.add(b.in_range('A', 'Z'));
+    digit_.add(digit);
+    graphic_.add(b.in_range('!', '~'));
+    letter_.add(b.with_bits(0x20).in_range('a', 'z'));
+    exclamation_.add(b.eq('!'));
+    question_.add(b.eq('?'));
+    dollar_.add(b.eq('$'));
+    dot_.add(b.eq('.'));
+    leet_.add(b.eq('@') | b.eq('0') | b.eq('1') | b.eq('3') | b.eq('4') | b.eq('7'));
+    // A run of one ASCII character counts at its third byte: the two bytes
+    // before it are the same and the one before those is not.
+    const LaneMask same_1 = b.eq(ByteBlock::load(at - 1));
+    const LaneMask same_2 = b.eq(ByteBlock::load(at - 2));
+    const LaneMask same_3 = b.eq(ByteBlock::load(at - 3));
+    runs_.add((same_1 & same_2).and_not(same_3).and_not(b.non_ascii()));
+    return b.non_ascii_bits();
   }
 
-  // `space` and `lowercase` have bit k set when byte k of the block is
-  // whitespace or a lowercase letter.
-  void ascii_block(std::uint64_t space, std::uint64_t lowercase) {
-    space_bytes_ += static_cast<std::size_t>(std::popcount(space));
-    std::uint64_t starts = ~space & ~(~space << 1);
-    if (in_word_) {
-      // The word carried in runs to the first whitespace of the block, if any.
-      if (space == 0) {
-        length_ += 64;
-        has_lowercase_ |= lowercase != 0;
-        return;
-      }
-      const int end = std::countr_zero(space);
-      length_ += static_cast<std::size_t>(end);
-      has_lowercase_ |= (lowercase & low_bits(end)) != 0;
-      end_word();
-      starts &= ~low_bits(end);
-    }
-    counts_.words += static_cast<std::size_t>(std::popcount(starts));
-    while (starts != 0) {
-      const int start = std::countr_zero(starts);
-      starts &= starts - 1;
-      const std::uint64_t after = space >> start;
-      if (after == 0) {  // the word goes on into the next block
-        in_word_ = true;
-        length_ = static_cast<std::size_t>(64 - start);
-        has_lowercase_ = (lowercase >> start) != 0;
-        return;
-      }
-      const int length = std::countr_zero(after);
-      counts_.no_lowercase_2_bytes += length >= 2 && (lowercase & (low_bits(length) << start)) == 0;
-    }
+  void flush() {
+    for (LaneCounter* counter : counters()) counter->flush();
   }
 
-  WordCounts finish(std::size_t total_bytes) {
-    if (in_word_) end_word();
-    counts_.word_bytes = total_bytes - space_bytes_;
-    return counts_;
+  // Fills the ASCII part of `counts`; call flush() first.
+  void add_to(TextCounts& counts) const {
+    const std::size_t digits = digit_.total();
+    const std::size_t letters = letter_.total();
+    counts.uppercase += uppercase_.total();
+    counts.numeric += digits;
+    counts.punctuation = graphic_.total() - letters - digits;
+    counts.exclamation = exclamation_.total();
+    counts.question = question_.total();
+    counts.dollar = dollar_.total();
+    counts.sentence_ends = dot_.total() + counts.exclamation + counts.question;
+    counts.leet = leet_.total();
+    counts.runs_of_three += runs_.total();
   }
 
  private:
-  // Bits 0 to n - 1, for n in [0, 64).
-  static std::uint64_t low_bits(int n) { return (std::uint64_t{1} << n) - 1; }
-
-  void start_word() {
-    in_word_ = true;
-    has_lowercase_ = false;
-    length_ = 0;
-    ++counts_.words;
+  std::array<LaneCounter*, 10> counters() {
+    return {&uppercase_, &digit_, &graphic_, &letter_, &exclamation_,
+            &question_,  &dollar_, &dot_,    &leet_,   &runs_};
   }
 
-  void end_word() {
-    counts_.no_lowercase_2_bytes += length_ >= 2 && !has_lowercase_;
-    in_word_ = false;
+  LaneCounter uppercase_, digit_, letter_, exclamation_, question_, dollar_, dot_, leet_, runs_;
+  LaneCounter graphic_;  // '!' to '~': letters, digits and punctuation
+};
+
+// Runs of one non-ASCII character, fed the non-ASCII characters in text
+// order: a character continues the run when it equals the one before and
+// starts where that one ended.
+class NonAsciiRuns {
+ public:
+  // Whether this character is the third of its run.
+  bool third(std::size_t start, std::size_t length, char32_t c) {
+    length_ = start == end_ && c == char_ ? length_ + 1 : 1;
+    char_ = c;
+    end_ = start + length;
+    return length_ == 3;
   }
 
-  WordCounts counts_;
-  bool in_word_ = false;
-  bool has_lowercase_ = false;
-  std::size_t length_ = 0;  // bytes of the current word so far
-  std::size_t space_bytes_ = 0;
+ private:
+  char32_t char_ = 0;
+  std::size_t end_ = std::numeric_limits<std::size_t>::max();
+  std::size_t length_ = 0;
 };
 
 }  // namespace
 
 TextCounts count_text(std::string_view text) {
-  // ASCII characters only go into a histogram; the classes are summed from it
-  // at the end, which keeps the byte loop to a few instructions.
-  std::array<std::size_t, 128> histogram{};
-  TextCounts counts;
   const CharClassTable& table = CharClassTable::instance();
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t size = text.size();
-  char32_t previous = kNoCharacter;
-  std::size_t run = 0;
-  std::size_t i = 0;
-  while (i < size) {
-    char32_t c = bytes[i];
-    if (c < 0x80) {
-      ++histogram[c];
-      ++i;
-    } else {
-      c = next_code_point(bytes, size, i);
+  TextCounts counts;
+  AsciiTally ascii;
+  NonAsciiCharacters characters(text);
+  NonAsciiRuns runs;
+  std::size_t non_ascii_bytes = 0;
+  int chunks = 0;
+  for_each_chunk(text, kPad, [&](const unsigned char* at, std::size_t base, std::uint64_t valid) {
+    std::uint64_t non_ascii = 0;
+    for (std::size_t k = 0; k < kChunkBytes; k += kBlockBytes) {
+      non_ascii |= std::uint64_t{ascii.block(at + k)} << k;
+    }
+    if (++chunks == kChunksBeforeFlush) {
+      ascii.flush();
+      chunks = 0;
+    }
+    if ((non_ascii &= valid) == 0) return;
+    characters.in_chunk(base, non_ascii, [&](std::size_t start, std::size_t length, char32_t c) {
       const std::uint8_t bits = table.classes(c);
       counts.uppercase += (bits & kCharUppercase) != 0;
       counts.numeric += (bits & kCharNumeric) != 0;
       counts.zero_width += (bits & kCharZeroWidth) != 0;
+      counts.runs_of_three += runs.third(start, length, c);
       ++counts.non_ascii;
-    }
-    // A run counts once, when it reaches its third character.
-    if (c == previous) {
-      counts.runs_of_three += ++run == 3;
-    } else {
-      previous = c;
-      run = 1;
-    }
-  }
-
-  counts.uppercase += sum_range(histogram, 'A', 'Z');
-  counts.numeric += sum_range(histogram, '0', '9');
-  counts.punctuation = sum_range(histogram, '!', '/') + sum_range(histogram, ':', '@') +
-                       sum_range(histogram, '[', '`') + sum_range(histogram, '{', '~');
-  counts.exclamation = histogram['!'];
-  counts.question = histogram['?'];
-  counts.dollar = histogram['$'];
-  counts.sentence_ends = histogram['.'] + histogram['!'] + histogram['?'];
-  counts.leet = histogram['@'] + histogram['3'] + histogram['4'] + histogram['7'] + histogram['1'] +
-                histogram['0'];
-  counts.ascii = sum_range(histogram, 0, 127);
+      non_ascii_bytes += length;
+    });
+  });
+  ascii.flush();
+  ascii.add_to(counts);
+  counts.ascii = text.size() - non_ascii_bytes;
   return counts;
 }
 
@@ -177,47 +144,27 @@ std::optional<std::string_view> first_line(std::string_view text) {
 
 std::size_t count_uppercase(std::string_view text) {
   const CharClassTable& table = CharClassTable::instance();
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t size = text.size();
+  NonAsciiCharacters characters(text);
+  LaneCounter ascii_uppercase;
   std::size_t count = 0;
-  std::size_t i = 0;
-  while (i < size) {
-    if (bytes[i] < 0x80) {
-      count += bytes[i] >= 'A' && bytes[i] <= 'Z';
-      ++i;
-    } else {
-      count += (table.classes(next_code_point(bytes, size, i)) & kCharUppercase) != 0;
+  int chunks = 0;
+  for_each_chunk(text, kPad, [&](const unsigned char* at, std::size_t base, std::uint64_t valid) {
+    std::uint64_t non_ascii = 0;
+    for (std::size_t k = 0; k < kChunkBytes; k += kBlockBytes) {
+      const ByteBlock b = ByteBlock::load(at + k);
+      ascii_uppercase.add(b.in_range('A', 'Z'));
+      non_ascii |= std::uint64_t{b.non_ascii_bits()} << k;
     }
-  }
-  return count;
-}
-
-WordCounts count_words(std::string_view lowered) {
-  static const AsciiClasses ascii;
-  const CharClassTable& table = CharClassTable::instance();
-  const auto* bytes = reinterpret_cast<const unsigned char*>(lowered.data());
-  const std::size_t size = lowered.size();
-  WordScan scan;
-  std::size_t i = 0;
-  while (i < size) {
-    if (size - i >= 64 && all_ascii_64(bytes + i)) {
-      std::uint64_t space = 0;
-      std::uint64_t lowercase = 0;
-      for (unsigned k = 0; k < 64; ++k) {
-        const std::uint8_t bits = ascii.bits[bytes[i + k]];
-        space |= static_cast<std::uint64_t>((bits & kCharWhiteSpace) != 0) << k;
-        lowercase |= static_cast<std::uint64_t>((bits & kCharLowercase) != 0) << k;
-      }
-      scan.ascii_block(space, lowercase);
-      i += 64;
-      continue;
+    if (++chunks == kChunksBeforeFlush) {
+      ascii_uppercase.flush();
+      chunks = 0;
     }
-    const std::size_t start = i;
-    const std::uint8_t bits =
-        bytes[i] < 0x80 ? ascii.bits[bytes[i++]] : table.classes(next_code_point(bytes, size, i));
-    scan.character(bits, i - start);
-  }
-  return scan.finish(size);
+    characters.in_chunk(base, non_ascii & valid, [&](std::size_t, std::size_t, char32_t c) {
+      count += (table.classes(c) & kCharUppercase) != 0;
+    });
+  });
+  ascii_uppercase.flush();
+  return count + ascii_uppercase.total();
 }
 
 }  // namespace vesko

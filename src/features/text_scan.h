@@ -1,6 +1,6 @@
 // The character counts that the hand-made features share, each gathered in a
-// single pass: one over the received text, one over its first line, one over
-// the lower-cased text for the words.
+// single pass: one over the received text, one over its first line. The
+// passes classify 16 bytes at a time and decode only non-ASCII characters.
 #ifndef VESKO_FEATURES_TEXT_SCAN_H_
 #define VESKO_FEATURES_TEXT_SCAN_H_
 
@@ -24,6 +24,8 @@ struct TextCounts {
   std::size_t runs_of_three = 0;  // maximal runs of one character, 3 or more long
   std::size_t ascii = 0;          // U+0000 to U+007F
   std::size_t non_ascii = 0;      // everything above, malformed bytes included
+
+  bool operator==(const TextCounts&) const = default;
 };
 
 // One pass over `text` (UTF-8; a malformed byte counts as one non-ASCII
@@ -36,16 +38,6 @@ std::optional<std::string_view> first_line(std::string_view text);
 
 // The number of uppercase characters of `text`. Reentrant, never fails.
 std::size_t count_uppercase(std::string_view text);
-
-// The words of the lower-cased text: its pieces between runs of White_Space.
-struct WordCounts {
-  std::size_t words = 0;
-  std::size_t word_bytes = 0;            // the byte lengths of the words, summed
-  std::size_t no_lowercase_2_bytes = 0;  // words of 2 or more bytes without a lowercase character
-};
-
-// One pass over `lowered`. Reentrant, never fails.
-WordCounts count_words(std::string_view lowered);
 
 }  // namespace vesko
 

@@ -42,12 +42,13 @@ TEST(LiteralSetTest, AgreesWithSubstringSearchOnRandomTexts) {
 }
 
 TEST(LiteralSetTest, FindsOneOccurrenceAtEveryPositionOfLongTexts) {
-  // Long texts are scanned as two halves that overlap; an occurrence must be
-  // found wherever it lies, across the middle included.
+  // Long texts are scanned as parts that overlap by the longest literal less
+  // one byte; an occurrence must be found wherever it lies, across a seam
+  // included, whatever the remainder of the division into parts.
   const std::vector<std::string> literals = {"needle", "x", "verify your account"};
   const std::vector<std::string_view> views(literals.begin(), literals.end());
   const LiteralSet set(views);
-  for (std::size_t size : {100u, 153u, 1000u}) {
+  for (std::size_t size : {100u, 153u, 455u, 456u, 1000u, 1003u, 1005u}) {
     for (std::size_t id = 0; id < literals.size(); ++id) {
       for (std::size_t pos = 0; pos + literals[id].size() <= size; ++pos) {
         std::string text(size, '-');

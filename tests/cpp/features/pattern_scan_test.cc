@@ -106,5 +106,29 @@ TEST(PatternScan, AgreesWithTheExpressionsOnRandomText) {
   }
 }
 
+// One piece at every offset of texts up to three chunks long, in fillers that
+// extend it or cut it off: matches that begin or end at a block or chunk
+// edge, at the very start or end of the text, and runs carried across chunks.
+TEST(PatternScan, EveryOffsetAroundChunkEdges) {
+  const std::string pieces[] = {"<a>",   "<>",        "!?",   "!",
+                                "&amp;", "&#\xD9\xA3;", "www.", "https://x",
+                                "=",     "AAAAAAAAAAAAAAAAAAAA=="};
+  const std::string fillers[] = {" ", "b", "?", "h", "<"};
+  for (const std::string& piece : pieces) {
+    for (const std::string& filler : fillers) {
+      for (std::size_t before = 0; before <= 140; ++before) {
+        for (std::size_t after : {0, 1, 2, 3, 17, 62}) {
+          std::string text;
+          for (std::size_t k = 0; k < before; ++k) text += filler;
+          text += piece;
+          for (std::size_t k = 0; k < after; ++k) text += filler;
+          expect_same_as_patterns(text);
+          if (HasFailure()) return;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vesko

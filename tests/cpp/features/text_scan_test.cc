@@ -6,83 +6,74 @@
 #include <string>
 #include <vector>
 
-#include "common/char_classes.h"
+#include "features/reference_counts.h"
 
 namespace vesko {
 namespace {
 
-// Words the plain way: one character at a time.
-WordCounts reference_words(std::string_view text) {
-  const CharClassTable& table = CharClassTable::instance();
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  WordCounts counts;
-  std::size_t length = 0;
-  bool has_lowercase = false;
-  auto flush = [&] {
-    if (length == 0) return;
-    ++counts.words;
-    counts.word_bytes += length;
-    counts.no_lowercase_2_bytes += length >= 2 && !has_lowercase;
-    length = 0;
-    has_lowercase = false;
-  };
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const std::size_t start = i;
-    const std::uint8_t bits = table.classes(next_code_point(bytes, text.size(), i));
-    if (bits & kCharWhiteSpace) {
-      flush();
-    } else {
-      length += i - start;
-      has_lowercase |= (bits & kCharLowercase) != 0;
-    }
-  }
-  flush();
-  return counts;
+void expect_as_reference(const std::string& text) {
+  EXPECT_EQ(describe_difference(count_text(text), reference_text_counts(text)), "")
+      << testing::PrintToString(text);
+  EXPECT_EQ(count_uppercase(text), reference_uppercase(text)) << testing::PrintToString(text);
 }
 
-TEST(CountWordsTest, AgreesWithCharacterByCharacterSplitting) {
-  // Long ASCII stretches go through the 64-byte blocks, the rest one
-  // character at a time; words cross block edges and switch between both.
-  const std::vector<std::string> pieces = {"a",    "B",  "7",        " ",       "\n",
-                                           "!",    "\t", "\u00E9",   "\u00A0",  "\u4E2D",
-                                           "\xFF", "  ", "abcdefgh", "12345678"};
-  std::mt19937 rng(99);
-  for (int round = 0; round < 20000; ++round) {
+TEST(CountTextTest, AgreesWithCharacterByCharacterCountingOnRandomText) {
+  // Every class, runs of ASCII and of non-ASCII characters, characters of two
+  // to four bytes (the last three bytes of U+80000 are equal, which makes no
+  // run), and malformed bytes, each of which is a character of its own.
+  const std::vector<std::string> pieces = {
+      "a",  "Z",        "0",        "5",        "7",        "!",  "?",
+      "$",  ".",        "@",        "~",        " ",        "\n", "\0",
+      "aa", "!!!",      "    ",     "\xC3\xA9", "\xC3\x89", "\xE2\x82\xAC",
+      "\xE2\x85\xAB",   "\xC2\xB2", "\xE2\x80\x8B",         "\xEF\xBB\xBF",
+      "\xF0\x9F\x98\x80",           "\xF2\x80\x80\x80",     "\xFF", "\x80",
+      "\xE2\x82",       "\xC3\xA9\xC3\xA9\xC3\xA9",         "abcdefghijklmnop"};
+  std::mt19937 rng(2024);
+  for (int round = 0; round < 5000; ++round) {
     std::string text;
-    const std::size_t target = rng() % 400;
-    const bool mostly_ascii = rng() % 2 == 0;
-    while (text.size() < target) {
-      const std::size_t pick = rng() % pieces.size();
-      if (mostly_ascii && pieces[pick].front() & 0x80 && rng() % 8 != 0) continue;
-      text += pieces[pick];
-    }
-    const WordCounts expected = reference_words(text);
-    const WordCounts actual = count_words(text);
-    ASSERT_EQ(actual.words, expected.words) << text;
-    ASSERT_EQ(actual.word_bytes, expected.word_bytes) << text;
-    ASSERT_EQ(actual.no_lowercase_2_bytes, expected.no_lowercase_2_bytes) << text;
+    const std::size_t target = rng() % 300;
+    while (text.size() < target) text += pieces[rng() % pieces.size()];
+    expect_as_reference(text);
+    if (HasFailure()) break;
   }
 }
 
-TEST(CountWordsTest, BlockEdges) {
-  struct Case {
+// One piece at every offset of texts up to three chunks long: a rare byte at
+// the very start or end, characters across block and chunk edges, runs whose
+// third character lies in the next block, and padding next to bytes that
+// look like it (NUL, 0x80).
+TEST(CountTextTest, EveryOffsetAroundBlockEdges) {
+  const std::string pieces[] = {"!",
+                                "\xE2\x82\xAC",
+                                "\xF2\x80\x80\x80",
+                                "\xC3\x89\xC3\x89\xC3\x89",
+                                "aaa",
+                                "\xEF\xBB\xBF",
+                                "\x80\x80\x80"};
+  const std::string fillers[] = {"x", std::string(1, '\0'), "3"};
+  for (const std::string& piece : pieces) {
+    for (const std::string& filler : fillers) {
+      for (std::size_t before = 0; before <= 140; ++before) {
+        for (std::size_t after : {0, 1, 2, 3, 13, 14, 15, 16, 17}) {
+          std::string text;
+          for (std::size_t k = 0; k < before; ++k) text += filler;
+          text += piece;
+          for (std::size_t k = 0; k < after; ++k) text += filler;
+          expect_as_reference(text);
+          if (HasFailure()) return;
+        }
+      }
+    }
+  }
+}
+
+TEST(CountTextTest, LongTextsAcrossManyFlushes) {
+  // Lane counts are bytes, flushed every 63 chunks; a text of a thousand
+  // chunks of one class must not wrap them.
+  for (const std::string unit : {"A", "!", "\xC3\x89", "ab1."}) {
     std::string text;
-    std::size_t words, no_lowercase;
-  };
-  const Case cases[] = {
-      {std::string(64, 'A'), 1, 1},
-      {std::string(64, ' '), 0, 0},
-      {std::string(63, ' ') + "AB" + std::string(63, ' '), 1, 1},
-      {std::string(200, 'X') + "y", 1, 0},
-      {std::string(128, 'x') + " " + std::string(64, '9'), 2, 1},
-      {std::string(63, ' ') + "a", 1, 0},
-      {std::string(63, 'a') + " A", 2, 0},
-  };
-  for (const Case& c : cases) {
-    const WordCounts counts = count_words(c.text);
-    EXPECT_EQ(counts.words, c.words) << c.text;
-    EXPECT_EQ(counts.no_lowercase_2_bytes, c.no_lowercase) << c.text;
+    while (text.size() < 64000) text += unit;
+    expect_as_reference(text);
   }
 }
 
