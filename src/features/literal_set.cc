@@ -121,10 +121,12 @@ LiteralMask LiteralSet::find(std::string_view text) const {
   const std::uint32_t* next = next_offset_.data();
   std::uint32_t offsets[kLanes] = {};
   LiteralMask found;
+  const unsigned char* parts[kLanes];
+  for (std::size_t lane = 0; lane < kLanes; ++lane) parts[lane] = bytes + lane * part;
   for (std::size_t i = 0; i < part; ++i) {
     std::uint32_t any = 0;
     for (std::size_t lane = 0; lane < kLanes; ++lane) {
-      offsets[lane] = next[offsets[lane] + byte_class_[bytes[lane * part + i]]];
+      offsets[lane] = next[offsets[lane] + byte_class_[parts[lane][i]]];
       any |= offsets[lane];
     }
     if (is_output(any)) [[unlikely]] {

@@ -32,7 +32,7 @@ class LiteralSet {
 
  private:
   // Lanes of find(): automata that run in lockstep over parts of the text.
-  static constexpr std::size_t kLanes = 6;
+  static constexpr std::size_t kLanes = 5;
 
   // The automaton from the state at `offset` over bytes[0, size).
   LiteralMask scan(const unsigned char* bytes, std::size_t size, std::uint32_t offset,

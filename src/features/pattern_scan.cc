@@ -26,27 +26,55 @@ constexpr unsigned char kPad = ' ';
 // The end of the run of characters that are not White_Space starting at `i`.
 std::size_t end_of_non_space(std::string_view text, std::size_t i) {
   const unsigned char* bytes = bytes_of(text);
+  const std::size_t size = text.size();
   const CharClassTable& table = CharClassTable::instance();
-  while (i < text.size()) {
-    unsigned char b = bytes[i];
+  while (i < size) {
+    // Links run for dozens of bytes: skip whole blocks up to the first byte
+    // that is ASCII White_Space or starts a character to decode.
+    for (; i + kBlockBytes <= size; i += kBlockBytes) {
+      const ByteBlock b = ByteBlock::load(bytes + i);
+      const std::uint32_t stops = (b.eq(' ') | b.in_range('\t', '\r') | b.non_ascii()).bits();
+      if (stops != 0) {
+        i += static_cast<std::size_t>(std::countr_zero(stops));
+        break;
+      }
+    }
+    if (i >= size) break;
+    const unsigned char b = bytes[i];
     if (b < 0x80) {
       if (is_ascii_white_space(b)) break;
       ++i;
       continue;
     }
     std::size_t next = i;
-    char32_t c = next_code_point(bytes, text.size(), next);
+    const char32_t c = next_code_point(bytes, size, next);
     if (table.classes(c) & kCharWhiteSpace) break;
     i = next;
   }
   return i;
 }
 
-
 // [A-Za-z0-9+/]: 0x20 folds capitals onto small letters, and '/' comes just
 // before the digits.
-LaneMask base64_alphabet(ByteBlock b) {
+LaneMask base64_alphabet(const unsigned char* block) {
+  const ByteBlock b = ByteBlock::load(block);
   return b.with_bits(0x20).in_range('a', 'z') | b.in_range('/', '9') | b.eq('+');
+}
+
+LaneMask tag_open(const unsigned char* block) { return ByteBlock::load(block).eq('<'); }
+LaneMask tag_close(const unsigned char* block) { return ByteBlock::load(block).eq('>'); }
+
+// Where a URL may start: an 'h' with a 'p' three bytes on ("http"), or a 'w'
+// with a '.' three bytes on ("www.").
+LaneMask url_candidate(const unsigned char* block) {
+  const ByteBlock first = ByteBlock::load(block);
+  const ByteBlock fourth = ByteBlock::load(block + 3);
+  return (first.eq('h') & fourth.eq('p')) | (first.eq('w') & fourth.eq('.'));
+}
+
+LaneMask punct_mark(const unsigned char* block) {
+  const ByteBlock b = ByteBlock::load(block);
+  return b.eq('!') | b.eq('?');
 }
 
 // How many '=' a base64 match takes after its run.
@@ -84,8 +112,8 @@ std::size_t count_html_tags(std::string_view text) {
   bool open = false;
   std::size_t open_at = 0;
   for_each_chunk(text, kPad, [&](const unsigned char* at, std::size_t base, std::uint64_t) {
-    const std::uint64_t opens = chunk_bits(at, [](ByteBlock b) { return b.eq('<'); });
-    const std::uint64_t closes = chunk_bits(at, [](ByteBlock b) { return b.eq('>'); });
+    const std::uint64_t opens = chunk_bits(at, tag_open);
+    const std::uint64_t closes = chunk_bits(at, tag_close);
     for (std::uint64_t brackets = opens | closes; brackets != 0; brackets &= brackets - 1) {
       const int k = std::countr_zero(brackets);
       const std::size_t pos = base + static_cast<std::size_t>(k);
@@ -173,19 +201,12 @@ std::size_t count_html_entities(std::string_view text) {
 std::size_t count_urls(std::string_view text) {
   // The leftmost match starts at the first "http://", "https://" or "www."
   // that is followed by at least one character that is not White_Space, and
-  // runs to the next White_Space character. Only an 'h' with a 'p' three
-  // bytes on, or a 'w' with a '.' three bytes on, is looked at closer.
+  // runs to the next White_Space character. Only the candidates of
+  // url_candidate are looked at closer.
   std::size_t count = 0;
   std::size_t resume = 0;  // where the last match ended
   for_each_chunk(text, kPad, [&](const unsigned char* at, std::size_t base, std::uint64_t) {
-    std::uint64_t candidates = 0;
-    for (std::size_t k = 0; k < kChunkBytes; k += kBlockBytes) {
-      const ByteBlock first = ByteBlock::load(at + k);
-      const ByteBlock fourth = ByteBlock::load(at + k + 3);
-      const LaneMask http = first.eq('h') & fourth.eq('p');
-      const LaneMask www = first.eq('w') & fourth.eq('.');
-      candidates |= std::uint64_t{(http | www).bits()} << k;
-    }
+    std::uint64_t candidates = chunk_bits(at, url_candidate);
     for (; candidates != 0; candidates &= candidates - 1) {
       const std::size_t start = base + static_cast<std::size_t>(std::countr_zero(candidates));
       if (start < resume) continue;
@@ -205,7 +226,7 @@ std::size_t count_repeated_punct(std::string_view text) {
   std::size_t count = 0;
   std::uint64_t before = 0;  // the previous chunk's marks
   for_each_chunk(text, kPad, [&](const unsigned char* at, std::size_t, std::uint64_t) {
-    const std::uint64_t marks = chunk_bits(at, [](ByteBlock b) { return b.eq('!') | b.eq('?'); });
+    const std::uint64_t marks = chunk_bits(at, punct_mark);
     if (marks != 0) {
       const std::uint64_t after_mark = (marks << 1) | (before >> 63);
       const std::uint64_t after_two = (marks << 2) | (before >> 62);

@@ -49,13 +49,14 @@ void for_each_chunk(std::string_view text, unsigned char pad, Visit&& visit) {
   for (; base < size; base += kChunkBytes) padded(base);
 }
 
-// The bits of a chunk's 64 bytes for which `test` (ByteBlock -> LaneMask)
-// holds, one block at a time.
+// The bits of a chunk's 64 bytes for which `test` holds. `test` takes the
+// address of a 16-byte block within the chunk (which may read the margins)
+// and returns a LaneMask.
 template <class Test>
 std::uint64_t chunk_bits(const unsigned char* at, Test&& test) {
   std::uint64_t bits = 0;
   for (std::size_t k = 0; k < kChunkBytes; k += kBlockBytes) {
-    bits |= std::uint64_t{test(ByteBlock::load(at + k)).bits()} << k;
+    bits |= std::uint64_t{test(at + k).bits()} << k;
   }
   return bits;
 }

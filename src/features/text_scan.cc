@@ -30,16 +30,10 @@ class AsciiTally {
   // returns the bits of its non-ASCII bytes.
   std::uint32_t block(const unsigned char* at) {
     const ByteBlock b = ByteBlock::load(at);
-    const LaneMask digit = b.in_range('0', '9');
     uppercase_.add(b.in_range('A', 'Z'));
-    digit_.add(digit);
+    digit_.add(b.in_range('0', '9'));
     graphic_.add(b.in_range('!', '~'));
     letter_.add(b.with_bits(0x20).in_range('a', 'z'));
-    exclamation_.add(b.eq('!'));
-    question_.add(b.eq('?'));
-    dollar_.add(b.eq('$'));
-    dot_.add(b.eq('.'));
-    leet_.add(b.eq('@') | b.eq('0') | b.eq('1') | b.eq('3') | b.eq('4') | b.eq('7'));
     // A run of one ASCII character counts at its third byte: the two bytes
     // before it are the same and the one before those is not.
     const LaneMask same_1 = b.eq(ByteBlock::load(at - 1));
@@ -49,8 +43,28 @@ class AsciiTally {
     return b.non_ascii_bits();
   }
 
+  // The single characters, in a second pass over the same bytes: one pass
+  // for all would need more registers than SSE2 has.
+  void marks(const unsigned char* at) {
+    const ByteBlock b = ByteBlock::load(at);
+    exclamation_.add(b.eq('!'));
+    question_.add(b.eq('?'));
+    dollar_.add(b.eq('$'));
+    dot_.add(b.eq('.'));
+    leet_.add(b.eq('@') | b.eq('0') | b.eq('1') | b.eq('3') | b.eq('4') | b.eq('7'));
+  }
+
   void flush() {
-    for (LaneCounter* counter : counters()) counter->flush();
+    uppercase_.flush();
+    digit_.flush();
+    graphic_.flush();
+    letter_.flush();
+    exclamation_.flush();
+    question_.flush();
+    dollar_.flush();
+    dot_.flush();
+    leet_.flush();
+    runs_.flush();
   }
 
   // Fills the ASCII part of `counts`; call flush() first.
@@ -69,11 +83,6 @@ class AsciiTally {
   }
 
  private:
-  std::array<LaneCounter*, 10> counters() {
-    return {&uppercase_, &digit_, &graphic_, &letter_, &exclamation_,
-            &question_,  &dollar_, &dot_,    &leet_,   &runs_};
-  }
-
   LaneCounter uppercase_, digit_, letter_, exclamation_, question_, dollar_, dot_, leet_, runs_;
   LaneCounter graphic_;  // '!' to '~': letters, digits and punctuation
 };
@@ -112,6 +121,7 @@ TextCounts count_text(std::string_view text) {
     for (std::size_t k = 0; k < kChunkBytes; k += kBlockBytes) {
       non_ascii |= std::uint64_t{ascii.block(at + k)} << k;
     }
+    for (std::size_t k = 0; k < kChunkBytes; k += kBlockBytes) ascii.marks(at + k);
     if (++chunks == kChunksBeforeFlush) {
       ascii.flush();
       chunks = 0;

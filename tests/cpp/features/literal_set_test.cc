@@ -48,7 +48,7 @@ TEST(LiteralSetTest, FindsOneOccurrenceAtEveryPositionOfLongTexts) {
   const std::vector<std::string> literals = {"needle", "x", "verify your account"};
   const std::vector<std::string_view> views(literals.begin(), literals.end());
   const LiteralSet set(views);
-  for (std::size_t size : {100u, 153u, 455u, 456u, 1000u, 1003u, 1005u}) {
+  for (std::size_t size : {100u, 153u, 379u, 380u, 455u, 456u, 1000u, 1003u, 1004u}) {
     for (std::size_t id = 0; id < literals.size(); ++id) {
       for (std::size_t pos = 0; pos + literals[id].size() <= size; ++pos) {
         std::string text(size, '-');

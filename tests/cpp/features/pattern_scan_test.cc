@@ -106,6 +106,21 @@ TEST(PatternScan, AgreesWithTheExpressionsOnRandomText) {
   }
 }
 
+// A link's body is skipped a block at a time up to the first byte that may
+// end it; the character there decides, wherever it falls in the block.
+TEST(PatternScan, UrlBodiesEndAtTheFirstWhiteSpaceCharacter) {
+  const std::string ends[] = {" ", "\n", "\xC2\xA0", "\xE3\x80\x80", "\xE2\x80\x8B", "\xC3\xA9"};
+  for (const std::string& end : ends) {
+    for (std::size_t body = 0; body <= 40; ++body) {
+      for (std::size_t tail : {0, 1, 20}) {
+        expect_same_as_patterns("http://" + std::string(body, 'b') + end + std::string(tail, 'w') +
+                                " www.x");
+        expect_same_as_patterns("www." + std::string(body, 'b') + end + std::string(tail, 'b'));
+      }
+    }
+  }
+}
+
 // One piece at every offset of texts up to three chunks long, in fillers that
 // extend it or cut it off: matches that begin or end at a block or chunk
 // edge, at the very start or end of the text, and runs carried across chunks.
