@@ -37,8 +37,8 @@ class LiteralSet {
   // The automaton from the state at `offset` over bytes[0, size).
   LiteralMask scan(const unsigned char* bytes, std::size_t size, std::uint32_t offset,
                    LiteralMask found) const;
-  bool is_output(std::size_t offset) const { return offset >= output_threshold_; }
-  const LiteralMask& output(std::size_t offset) const {
+  bool is_output(std::uint32_t offset) const { return offset >= output_threshold_; }
+  const LiteralMask& output(std::uint32_t offset) const {
     return outputs_[offset / class_count_ - first_output_row_];
   }
 

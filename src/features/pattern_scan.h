@@ -5,7 +5,9 @@
 // kept as their reference in tests and fuzzing. A regex engine pays a call per
 // match, and HTML-heavy mail has hundreds of tags per message, so these plain
 // loops make the features several times faster and never contend on a shared
-// matcher cache between threads.
+// matcher cache between threads. All but the entity scanner test 16 bytes at
+// a time for the few bytes where a match can start or end, and follow those
+// as bits; entities start at a '&', which memchr finds fastest.
 //
 // All are linear in text.size(), reentrant, never fail, and read nothing
 // outside `text`.

@@ -1,6 +1,5 @@
 #include "features/text_scan.h"
 
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <limits>
