@@ -29,15 +29,14 @@ void expect_scalar_meaning(const unsigned char* bytes) {
               bits_where(bytes, [c](unsigned char b) { return b == c; }))
         << c;
   }
-  const std::pair<int, int> ranges[] = {{'0', '9'}, {'A', 'Z'}, {'!', '~'}, {0x00, 0x20},
+  const std::pair<int, int> ranges[] = {{'0', '9'},   {'A', 'Z'},   {'!', '~'},   {0x00, 0x20},
                                         {0x7F, 0x80}, {0x80, 0xFF}, {0x00, 0xFE}, {0x41, 0x41}};
   for (auto [lo, hi] : ranges) {
     EXPECT_EQ(block.in_range(static_cast<unsigned char>(lo), static_cast<unsigned char>(hi)).bits(),
               bits_where(bytes, [lo, hi](unsigned char b) { return b >= lo && b <= hi; }))
         << lo << " " << hi;
   }
-  EXPECT_EQ(block.with_bits(0x20).in_range('a', 'z').bits(),
-            bits_where(bytes, [](unsigned char b) {
+  EXPECT_EQ(block.with_bits(0x20).in_range('a', 'z').bits(), bits_where(bytes, [](unsigned char b) {
               return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z');
             }));
   const std::uint32_t high = bits_where(bytes, [](unsigned char b) { return b >= 0x80; });

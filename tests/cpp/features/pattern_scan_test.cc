@@ -45,12 +45,13 @@ TEST(PatternScan, KnownCases) {
 TEST(PatternScan, ReferenceExpressionsMatchAsTrained) {
   const ReferencePatterns& p = ReferencePatterns::instance();
   EXPECT_EQ(tally_matches(p.html_tag, "<a\nhref='x'>").total_bytes, 12u);
-  EXPECT_EQ(tally_matches(p.base64, std::string(45, '/') + " " + std::string(20, '9') + "=")
-                .total_bytes,
-            66u);
+  EXPECT_EQ(
+      tally_matches(p.base64, std::string(45, '/') + " " + std::string(20, '9') + "=").total_bytes,
+      66u);
   EXPECT_EQ(tally_matches(p.html_entity, "&#\xD9\xA3\xD9\xA9;").count, 1u);
-  EXPECT_EQ(tally_matches(p.url, "http://a\xE2\x80\xA8http://b\xE3\x80\x80www.c\xE2\x80\x8B"
-                                 "d")
+  EXPECT_EQ(tally_matches(p.url,
+                          "http://a\xE2\x80\xA8http://b\xE3\x80\x80www.c\xE2\x80\x8B"
+                          "d")
                 .total_bytes,
             25u);
   EXPECT_EQ(tally_matches(p.url, "http://a\u0085http://b\u00A0\u001Cc").count, 2u);
@@ -125,9 +126,8 @@ TEST(PatternScan, UrlBodiesEndAtTheFirstWhiteSpaceCharacter) {
 // extend it or cut it off: matches that begin or end at a block or chunk
 // edge, at the very start or end of the text, and runs carried across chunks.
 TEST(PatternScan, EveryOffsetAroundChunkEdges) {
-  const std::string pieces[] = {"<a>",   "<>",        "!?",   "!",
-                                "&amp;", "&#\xD9\xA3;", "www.", "https://x",
-                                "=",     "AAAAAAAAAAAAAAAAAAAA=="};
+  const std::string pieces[] = {"<a>",         "<>",   "!?",        "!", "&amp;",
+                                "&#\xD9\xA3;", "www.", "https://x", "=", "AAAAAAAAAAAAAAAAAAAA=="};
   const std::string fillers[] = {" ", "b", "?", "h", "<"};
   for (const std::string& piece : pieces) {
     for (const std::string& filler : fillers) {

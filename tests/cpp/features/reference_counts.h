@@ -61,9 +61,8 @@ inline TextCounts reference_text_counts(std::string_view text) {
 inline std::size_t reference_uppercase(std::string_view text) {
   const CharClassTable& table = CharClassTable::instance();
   std::size_t count = 0;
-  for_each_character(text, [&](char32_t c, std::size_t) {
-    count += (table.classes(c) & kCharUppercase) != 0;
-  });
+  for_each_character(
+      text, [&](char32_t c, std::size_t) { count += (table.classes(c) & kCharUppercase) != 0; });
   return count;
 }
 

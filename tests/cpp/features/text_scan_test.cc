@@ -21,13 +21,37 @@ TEST(CountTextTest, AgreesWithCharacterByCharacterCountingOnRandomText) {
   // Every class, runs of ASCII and of non-ASCII characters, characters of two
   // to four bytes (the last three bytes of U+80000 are equal, which makes no
   // run), and malformed bytes, each of which is a character of its own.
-  const std::vector<std::string> pieces = {
-      "a",  "Z",        "0",        "5",        "7",        "!",  "?",
-      "$",  ".",        "@",        "~",        " ",        "\n", "\0",
-      "aa", "!!!",      "    ",     "\xC3\xA9", "\xC3\x89", "\xE2\x82\xAC",
-      "\xE2\x85\xAB",   "\xC2\xB2", "\xE2\x80\x8B",         "\xEF\xBB\xBF",
-      "\xF0\x9F\x98\x80",           "\xF2\x80\x80\x80",     "\xFF", "\x80",
-      "\xE2\x82",       "\xC3\xA9\xC3\xA9\xC3\xA9",         "abcdefghijklmnop"};
+  const std::vector<std::string> pieces = {"a",
+                                           "Z",
+                                           "0",
+                                           "5",
+                                           "7",
+                                           "!",
+                                           "?",
+                                           "$",
+                                           ".",
+                                           "@",
+                                           "~",
+                                           " ",
+                                           "\n",
+                                           "\0",
+                                           "aa",
+                                           "!!!",
+                                           "    ",
+                                           "\xC3\xA9",
+                                           "\xC3\x89",
+                                           "\xE2\x82\xAC",
+                                           "\xE2\x85\xAB",
+                                           "\xC2\xB2",
+                                           "\xE2\x80\x8B",
+                                           "\xEF\xBB\xBF",
+                                           "\xF0\x9F\x98\x80",
+                                           "\xF2\x80\x80\x80",
+                                           "\xFF",
+                                           "\x80",
+                                           "\xE2\x82",
+                                           "\xC3\xA9\xC3\xA9\xC3\xA9",
+                                           "abcdefghijklmnop"};
   std::mt19937 rng(2024);
   for (int round = 0; round < 5000; ++round) {
     std::string text;
@@ -43,13 +67,9 @@ TEST(CountTextTest, AgreesWithCharacterByCharacterCountingOnRandomText) {
 // third character lies in the next block, and padding next to bytes that
 // look like it (NUL, 0x80).
 TEST(CountTextTest, EveryOffsetAroundBlockEdges) {
-  const std::string pieces[] = {"!",
-                                "\xE2\x82\xAC",
-                                "\xF2\x80\x80\x80",
-                                "\xC3\x89\xC3\x89\xC3\x89",
-                                "aaa",
-                                "\xEF\xBB\xBF",
-                                "\x80\x80\x80"};
+  const std::string pieces[] = {
+      "!",   "\xE2\x82\xAC", "\xF2\x80\x80\x80", "\xC3\x89\xC3\x89\xC3\x89",
+      "aaa", "\xEF\xBB\xBF", "\x80\x80\x80"};
   const std::string fillers[] = {"x", std::string(1, '\0'), "3"};
   for (const std::string& piece : pieces) {
     for (const std::string& filler : fillers) {

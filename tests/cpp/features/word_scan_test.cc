@@ -15,9 +15,8 @@ TEST(CountWordsTest, AgreesWithCharacterByCharacterSplitting) {
   // Words cross chunk edges; non-ASCII White_Space and lowercase characters
   // are decoded, and their bytes may run on into the next chunk.
   const std::vector<std::string> pieces = {
-      "a",      "B",      "7",      " ",      "\n",     "!",        "\t",      "\u00E9",
-      "\u00A0", "\u4E2D", "\u3000", "\u0085", "\u2028", "\U0001D41A", "\xFF",    "  ",
-      "abcdefgh", "12345678"};
+      "a",      "B",      "7",      " ",      "\n",         "!",    "\t", "\u00E9",   "\u00A0",
+      "\u4E2D", "\u3000", "\u0085", "\u2028", "\U0001D41A", "\xFF", "  ", "abcdefgh", "12345678"};
   std::mt19937 rng(99);
   for (int round = 0; round < 20000; ++round) {
     std::string text;
