@@ -46,8 +46,7 @@ namespace pool_detail {
 // task) runs in.
 tbb::task_arena& arena_for_this_thread();
 
-// Above zero while this thread runs a pool task, whose nested steps then stay
-// in the arena the task runs in.
+// Above zero while this thread runs a pool task.
 inline thread_local int task_depth = 0;
 
 struct TaskScope {
@@ -61,22 +60,24 @@ struct TaskScope {
 
 // Runs body(i) for every i in [0, n) on the pool and waits for all of them.
 // Exceptions thrown by body reach the caller. Each index is visited once, so
-// results written by index need no lock.
+// results written by index need no lock. A step started inside a pool task
+// runs on that task's thread, in index order: the outer step already keeps
+// every thread busy (the blocks of a batch), and splitting it again only moves
+// its data between cores and pays the pool's overhead per piece.
 template <typename Body>
 void parallel_for_index(std::size_t n, const Body& body) {
   if (n == 0) return;
-  auto run = [n, &body] {
+  if (pool_detail::task_depth > 0) {
+    for (std::size_t i = 0; i < n; ++i) body(i);
+    return;
+  }
+  pool_detail::arena_for_this_thread().execute([n, &body] {
     tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n),
                       [&body](const tbb::blocked_range<std::size_t>& range) {
                         pool_detail::TaskScope scope;
                         for (std::size_t i = range.begin(); i != range.end(); ++i) body(i);
                       });
-  };
-  if (pool_detail::task_depth > 0) {
-    run();
-  } else {
-    pool_detail::arena_for_this_thread().execute(run);
-  }
+  });
 }
 
 }  // namespace vesko
