@@ -67,8 +67,8 @@ void rethrow_first_failure(const std::vector<BlockFailures>& blocks) {
   }
 }
 
-// Rows [begin, end) of the features scaled by each base model's scaler,
-// row-major, kFeatures per row. Every row has the same length, so a scaler
+// A block's features scaled by each base model's scaler, row-major,
+// kFeatures per row. Every row has the same length, so a scaler
 // that fails fails on every row with the same message, the first failing
 // model's, as four passes over the batch would.
 std::array<std::vector<double>, kBaseModels> scale_features(
@@ -110,13 +110,14 @@ std::size_t rows_per_block(std::size_t n) {
 // Steps 1 to 5 for a batch, block by block. Every step is per e-mail (a
 // TF-IDF row depends on its own text only), so each value is the one the
 // whole-batch steps compute, and no whole-batch matrix is ever built. A batch
-// of several e-mails runs its blocks side by side on the pool; a batch of one
-// is one block on the calling thread, so the trace of its boosted trees comes
-// from the calling thread. Failures are kept per block and stage and the one
-// the step-by-step road meets first is rethrown. A base model that may warn is
-// not scored in the pool's tasks: its blocks are scored afterwards, in row
-// order on the calling thread, and only when nothing failed, so its warnings
-// come as the step-by-step road writes them.
+// of several blocks runs them side by side on the pool; a batch of one block
+// (up to three e-mails) runs it on the calling thread, so the trace of a
+// lone e-mail's boosted trees comes from the calling thread. Failures are
+// kept per block and stage and the one the step-by-step road meets first is
+// rethrown. A base model that may warn is not scored in the pool's tasks: its
+// blocks are scored afterwards, in row order on the calling thread, and only
+// when nothing failed, so its warnings come as the step-by-step road writes
+// them.
 class BlockRunner {
  public:
   BlockRunner(const RustEnsemble& ensemble, const std::vector<std::string>& emails,
