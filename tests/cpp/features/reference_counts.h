@@ -7,8 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "common/char_classes.h"
 #include "common/utf8.h"
@@ -58,14 +60,6 @@ inline TextCounts reference_text_counts(std::string_view text) {
   return counts;
 }
 
-inline std::size_t reference_uppercase(std::string_view text) {
-  const CharClassTable& table = CharClassTable::instance();
-  std::size_t count = 0;
-  for_each_character(
-      text, [&](char32_t c, std::size_t) { count += (table.classes(c) & kCharUppercase) != 0; });
-  return count;
-}
-
 inline WordCounts reference_words(std::string_view text) {
   const CharClassTable& table = CharClassTable::instance();
   WordCounts counts;
@@ -92,45 +86,37 @@ inline WordCounts reference_words(std::string_view text) {
   return counts;
 }
 
-// For failure messages: "name actual != expected; " when the two differ.
-inline void note_difference(std::string& out, const char* name, std::size_t actual,
-                            std::size_t expected) {
-  if (actual == expected) return;
-  out += std::string(name) + " " + std::to_string(actual) + " != ";
-  out += std::to_string(expected) + "; ";
+// "name actual != expected; " for each field that differs, for failure
+// messages; empty when none does.
+template <typename Counts>
+std::string describe_fields(
+    const Counts& actual, const Counts& expected,
+    std::initializer_list<std::pair<const char*, std::size_t Counts::*>> fields) {
+  std::string out;
+  for (const auto& [name, field] : fields) {
+    if (actual.*field == expected.*field) continue;
+    out += std::string(name) + " " + std::to_string(actual.*field) + " != ";
+    out += std::to_string(expected.*field) + "; ";
+  }
+  return out;
 }
 
-// The fields that differ, for failure messages; empty when none does.
+// clang-format off
 inline std::string describe_difference(const TextCounts& actual, const TextCounts& expected) {
-  std::string out;
-  auto field = [&](const char* name, std::size_t a, std::size_t e) {
-    note_difference(out, name, a, e);
-  };
-  field("uppercase", actual.uppercase, expected.uppercase);
-  field("numeric", actual.numeric, expected.numeric);
-  field("punctuation", actual.punctuation, expected.punctuation);
-  field("zero_width", actual.zero_width, expected.zero_width);
-  field("leet", actual.leet, expected.leet);
-  field("exclamation", actual.exclamation, expected.exclamation);
-  field("question", actual.question, expected.question);
-  field("dollar", actual.dollar, expected.dollar);
-  field("sentence_ends", actual.sentence_ends, expected.sentence_ends);
-  field("runs_of_three", actual.runs_of_three, expected.runs_of_three);
-  field("ascii", actual.ascii, expected.ascii);
-  field("non_ascii", actual.non_ascii, expected.non_ascii);
-  return out;
+  using C = TextCounts;
+  return describe_fields(actual, expected, {
+      {"uppercase", &C::uppercase}, {"numeric", &C::numeric}, {"punctuation", &C::punctuation},
+      {"zero_width", &C::zero_width}, {"leet", &C::leet}, {"exclamation", &C::exclamation},
+      {"question", &C::question}, {"dollar", &C::dollar}, {"sentence_ends", &C::sentence_ends},
+      {"runs_of_three", &C::runs_of_three}, {"ascii", &C::ascii}, {"non_ascii", &C::non_ascii}});
 }
 
 inline std::string describe_difference(const WordCounts& actual, const WordCounts& expected) {
-  std::string out;
-  auto field = [&](const char* name, std::size_t a, std::size_t e) {
-    note_difference(out, name, a, e);
-  };
-  field("words", actual.words, expected.words);
-  field("word_bytes", actual.word_bytes, expected.word_bytes);
-  field("no_lowercase_2_bytes", actual.no_lowercase_2_bytes, expected.no_lowercase_2_bytes);
-  return out;
+  using C = WordCounts;
+  return describe_fields(actual, expected, {{"words", &C::words}, {"word_bytes", &C::word_bytes},
+                                            {"no_lowercase_2_bytes", &C::no_lowercase_2_bytes}});
 }
+// clang-format on
 
 }  // namespace vesko
 
