@@ -4,60 +4,24 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <random>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace vesko {
 namespace {
 
-// Drawn once: every thread, first call or not, sees the same key.
-TEST(ProcessHashKeyTest, OneKeyForEveryThread) {
-  std::vector<const HashKey*> seen(8);
-  std::vector<std::thread> threads;
-  for (auto& slot : seen) threads.emplace_back([&slot] { slot = &process_hash_key(); });
-  for (auto& thread : threads) thread.join();
-  for (const HashKey* key : seen) EXPECT_EQ(key, &process_hash_key());
-  const HashKey& key = process_hash_key();
-  EXPECT_FALSE(key.words[0] == 0 && key.words[2] == 0 && key.words[3] == 0);
-  // Derived keys differ from it and from each other.
-  std::set<std::uint64_t> words{key.words[0]};
-  for (std::uint64_t n = 1; n <= 8; ++n) words.insert(derive_hash_key(key, n).words[0]);
-  EXPECT_EQ(words.size(), 9u);
-}
-
-// Of the inputs 0 to n - 1 (hash(key, k)), pairs that share their top
-// `bits` bits under `first`, and how many of them still share them under
-// `second`.
-template <typename Hash>
-std::pair<std::size_t, std::size_t> carried_collisions(Hash&& hash, const HashKey& first,
-                                                       const HashKey& second, std::size_t n,
-                                                       int bits) {
-  std::vector<std::pair<std::uint64_t, std::size_t>> slots;
-  for (std::size_t k = 0; k < n; ++k) slots.emplace_back(hash(first, k) >> (64 - bits), k);
-  std::sort(slots.begin(), slots.end());
-  std::size_t pairs = 0;
-  std::size_t still = 0;
-  for (std::size_t k = 1; k < slots.size(); ++k) {
-    if (slots[k].first != slots[k - 1].first) continue;
-    ++pairs;
-    still += (hash(second, slots[k].second) >> (64 - bits)) ==
-             (hash(second, slots[k - 1].second) >> (64 - bits));
-  }
-  return {pairs, still};
-}
-
-// Inputs that collide in a table's slot bits under one key collide no more
-// often than chance under another. The inputs differ in one or two bits: a
-// fixed multiply with a key XORed in before it keeps, whatever the key, the
-// arithmetic difference of such inputs a good part of the time, and with it
-// their collision.
+// Inputs that share a table's slot bits under one key collide no more often
+// than chance under another, a key derived from it included (a table that
+// gives up on a key starts over with one). The inputs differ in one or two
+// bits: a fixed multiply with a key XORed in before it keeps, whatever the
+// key, the arithmetic difference of such inputs a good part of the time, and
+// with it their collision; keying by XOR after mixing keeps every collision.
 TEST(KeyedHashTest, CollisionsDoNotCarryOverToAnotherKey) {
   std::mt19937_64 rng(11);
   const HashKey first{{rng(), rng() | 1, rng(), rng()}};
-  const HashKey second{{rng(), rng() | 1, rng(), rng()}};
+  const HashKey seconds[] = {{{rng(), rng() | 1, rng(), rng()}}, derive_hash_key(first, 1)};
   std::vector<std::uint64_t> words{0};
   for (int i = 0; i < 64; ++i) {
     for (int j = i; j < 64; ++j) words.push_back((std::uint64_t{1} << i) | (std::uint64_t{1} << j));
@@ -67,26 +31,28 @@ TEST(KeyedHashTest, CollisionsDoNotCarryOverToAnotherKey) {
     std::memcpy(bytes.data() + around, &words[k], 8);
     return bytes;
   };
-  const auto first_word = [&](const HashKey& key, std::size_t k) {
-    return keyed_mix(key, words[k], 0);
-  };
-  const auto second_word = [&](const HashKey& key, std::size_t k) {
-    return keyed_mix(key, 0x6B6F6F6C, words[k]);
-  };
-  const auto short_text = [&](const HashKey& key, std::size_t k) {
-    return keyed_hash_bytes(key, text(k, 0));
-  };
-  const auto long_text = [&](const HashKey& key, std::size_t k) {
-    return keyed_hash_bytes(key, text(k, 13));
-  };
-  constexpr int kBits = 12;  // chance: 1 in 4096
-  const std::size_t n = words.size();
-  for (const auto& [pairs, still] : {carried_collisions(first_word, first, second, n, kBits),
-                                     carried_collisions(second_word, first, second, n, kBits),
-                                     carried_collisions(short_text, first, second, n, kBits),
-                                     carried_collisions(long_text, first, second, n, kBits)}) {
-    ASSERT_GT(pairs, 300u);
-    EXPECT_LT(still, pairs / 64);
+  const std::function<std::uint64_t(const HashKey&, std::size_t)> hashes[] = {
+      [&](const HashKey& key, std::size_t k) { return keyed_mix(key, words[k], 0); },
+      [&](const HashKey& key, std::size_t k) { return keyed_mix(key, 0x6B6F6F6C, words[k]); },
+      [&](const HashKey& key, std::size_t k) { return keyed_hash_bytes(key, text(k, 0)); },
+      [&](const HashKey& key, std::size_t k) { return keyed_hash_bytes(key, text(k, 13)); }};
+  constexpr int kShift = 64 - 12;  // slots of 12 bits: chance is 1 in 4096
+  for (const HashKey& second : seconds) {
+    for (const auto& hash : hashes) {
+      std::vector<std::pair<std::uint64_t, std::size_t>> slots;
+      for (std::size_t k = 0; k < words.size(); ++k)
+        slots.emplace_back(hash(first, k) >> kShift, k);
+      std::sort(slots.begin(), slots.end());
+      std::size_t pairs = 0, still = 0;
+      for (std::size_t k = 1; k < slots.size(); ++k) {
+        if (slots[k].first != slots[k - 1].first) continue;
+        ++pairs;
+        still +=
+            hash(second, slots[k].second) >> kShift == hash(second, slots[k - 1].second) >> kShift;
+      }
+      ASSERT_GT(pairs, 300u);
+      EXPECT_LT(still, pairs / 64);
+    }
   }
 }
 
@@ -95,11 +61,10 @@ TEST(KeyedHashTest, CollisionsDoNotCarryOverToAnotherKey) {
 // plain multiply are).
 TEST(KeyedHashTest, EveryBitAvalanches) {
   std::mt19937_64 rng(5);
-  constexpr int kSamples = 400;
   for (std::size_t length : {1, 3, 4, 7, 8, 12, 16, 17, 33}) {
     std::vector<int> flips(64, 0);
     int trials = 0;
-    for (int s = 0; s < kSamples; ++s) {
+    for (int s = 0; s < 400; ++s) {
       HashKey key{{rng(), rng() | 1, rng(), rng()}};
       std::string text(length, '\0');
       for (char& c : text) c = static_cast<char>(rng());

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vesko {
@@ -13,13 +14,8 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-struct Case {
-  double value;
-  std::string text;
-};
-
 TEST(FormatPlain, ShortestDigitsWithoutExponent) {
-  const std::vector<Case> cases = {
+  const std::pair<double, std::string> cases[] = {
       // clang-format off
       {1.0, "1"}, {0.5, "0.5"}, {-0.0, "-0"}, {0.0, "0"}, {-2.25, "-2.25"},
       {0.1 + 0.2, "0.30000000000000004"}, {1e300, "1" + std::string(300, '0')},
@@ -28,11 +24,11 @@ TEST(FormatPlain, ShortestDigitsWithoutExponent) {
       {5e-324, "0." + std::string(323, '0') + "5"}, {kNaN, "NaN"}, {kInf, "inf"}, {-kInf, "-inf"},
       // clang-format on
   };
-  for (const Case& c : cases) EXPECT_EQ(format_plain(c.value), c.text) << c.text;
+  for (const auto& [value, text] : cases) EXPECT_EQ(format_plain(value), text) << text;
 }
 
 TEST(FormatFixed6, RoundsTheExactBinaryValue) {
-  const std::vector<Case> cases = {
+  const std::pair<double, std::string> cases[] = {
       // clang-format off
       {0.0, "0.000000"}, {-0.0, "-0.000000"}, {0.5, "0.500000"},
       // These read as ties in decimal but are not ties in binary: the stored
@@ -47,11 +43,11 @@ TEST(FormatFixed6, RoundsTheExactBinaryValue) {
       {kNaN, "NaN"}, {kInf, "inf"}, {-kInf, "-inf"},
       // clang-format on
   };
-  for (const Case& c : cases) EXPECT_EQ(format_fixed6(c.value), c.text) << c.text;
+  for (const auto& [value, text] : cases) EXPECT_EQ(format_fixed6(value), text) << text;
 }
 
 TEST(FormatDebug, PointAlwaysExponentOutsideTheMiddleRange) {
-  const std::vector<Case> cases = {
+  const std::pair<double, std::string> cases[] = {
       // clang-format off
       {0.0, "0.0"}, {-0.0, "-0.0"}, {3.0, "3.0"}, {0.125, "0.125"}, {-1.5, "-1.5"},
       {0.0001, "0.0001"}, {0.00009, "9e-5"}, {1e-5, "1e-5"}, {2.5e-7, "2.5e-7"},
@@ -60,31 +56,27 @@ TEST(FormatDebug, PointAlwaysExponentOutsideTheMiddleRange) {
       {1e300, "1e300"}, {kNaN, "NaN"}, {kInf, "inf"}, {-kInf, "-inf"},
       // clang-format on
   };
-  for (const Case& c : cases) EXPECT_EQ(format_debug(c.value), c.text) << c.text;
+  for (const auto& [value, text] : cases) EXPECT_EQ(format_debug(value), text) << text;
 }
 
-TEST(FormatDebugList, BracketsAndSeparators) {
+TEST(FormatDebugList, ListsAndOptionalIds) {
   EXPECT_EQ(format_debug_list({}), "[]");
-  const std::vector<double> one = {1.0}, several = {0.0, -0.5, 1e-5, kNaN};
-  EXPECT_EQ(format_debug_list(one), "[1.0]");
-  EXPECT_EQ(format_debug_list(several), "[0.0, -0.5, 1e-5, NaN]");
-}
-
-TEST(FormatOptionalId, SomeOrNone) {
+  EXPECT_EQ(format_debug_list(std::vector<double>{1.0}), "[1.0]");
+  EXPECT_EQ(format_debug_list(std::vector<double>{0.0, -0.5, 1e-5, kNaN}),
+            "[0.0, -0.5, 1e-5, NaN]");
   EXPECT_EQ(format_optional_id(std::nullopt), "None");
-  EXPECT_EQ(format_optional_id(std::size_t{0}), "Some(0)");
   EXPECT_EQ(format_optional_id(std::numeric_limits<std::size_t>::max()),
             "Some(18446744073709551615)");
 }
 
 TEST(FormatWithDecimalPoint, AddsPointOnlyToFiniteWholeNumbers) {
-  const std::vector<Case> cases = {
+  const std::pair<double, std::string> cases[] = {
       // clang-format off
       {2.0, "2.0"}, {2.5, "2.5"}, {-0.0, "-0.0"}, {1e300, "1" + std::string(300, '0') + ".0"},
       {1e-7, "0.0000001"}, {kNaN, "NaN"}, {kInf, "inf"}, {-kInf, "-inf"},
       // clang-format on
   };
-  for (const Case& c : cases) EXPECT_EQ(format_with_decimal_point(c.value), c.text) << c.text;
+  for (const auto& [value, text] : cases) EXPECT_EQ(format_with_decimal_point(value), text) << text;
 }
 
 }  // namespace

@@ -6,18 +6,17 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace vesko {
 namespace {
 
-// A variable counts when it is an optional '+' and digits only, without
-// overflow; RAYON_NUM_THREADS first, then RAYON_RS_NUM_CPUS, then the online
-// processors (1 when unknown), capped at 65535.
 TEST(ThreadCountFromEnvTest, Cases) {
   const struct {
     const char* num_threads;  // RAYON_NUM_THREADS, null when unset
@@ -42,8 +41,7 @@ TEST(ThreadCountFromEnvTest, Cases) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(thread_count_from_env(c.num_threads, c.num_cpus, c.online), c.expected)
-        << (c.num_threads ? c.num_threads : "(unset)") << " / "
-        << (c.num_cpus ? c.num_cpus : "(unset)") << " / " << c.online;
+        << testing::PrintToString(std::make_tuple(c.num_threads, c.num_cpus, c.online));
   }
 }
 
@@ -52,50 +50,38 @@ TEST(ParallelForIndexTest, VisitsEveryIndexOnceAndPassesExceptions) {
   parallel_for_index(visits.size(), [&](std::size_t i) { visits[i].fetch_add(1); });
   for (const auto& v : visits) ASSERT_EQ(v.load(), 1);
   parallel_for_index(0, [](std::size_t) { FAIL() << "no index to visit"; });
-  EXPECT_THROW(parallel_for_index(100,
-                                  [](std::size_t i) {
-                                    if (i == 57) throw std::out_of_range("57");
-                                  }),
-               std::out_of_range);
-  EXPECT_GE(thread_pool_size(), 1u);
+  const auto throw_at_57 = [](std::size_t i) {
+    if (i == 57) throw std::out_of_range("57");
+  };
+  EXPECT_THROW(parallel_for_index(100, throw_at_57), std::out_of_range);
 }
 
-// The distinct threads that run `loop(n, body)` over slow bodies.
-template <typename Loop>
-std::size_t threads_used(Loop loop) {
+using Loop = std::function<void(std::size_t, const std::function<void(std::size_t)>&)>;
+
+// The distinct threads that run a loop over slow bodies, some of which start
+// nested loops.
+std::size_t threads_used(const Loop& loop) {
   std::mutex mutex;
   std::set<std::thread::id> ids;
-  loop(400, [&](std::size_t) {
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      ids.insert(std::this_thread::get_id());
-    }
+  const std::function<void(std::size_t)> note = [&](std::size_t) {
+    std::lock_guard<std::mutex> lock(mutex);
+    ids.insert(std::this_thread::get_id());
+  };
+  loop(400, [&](std::size_t i) {
+    note(i);
+    if (i % 50 == 0) loop(50, note);
     std::this_thread::sleep_for(std::chrono::microseconds(500));
   });
   return ids.size();
 }
 
-void vesko_loop(std::size_t n, const std::function<void(std::size_t)>& body) {
-  parallel_for_index(n, body);
-}
-
-void plain_tbb_loop(std::size_t n, const std::function<void(std::size_t)>& body) {
-  tbb::parallel_for(std::size_t{0}, n, body);
-}
+const Loop vesko_loop = [](std::size_t n, const auto& body) { parallel_for_index(n, body); };
 
 TEST(ThreadPoolTest, PrivatePoolBoundsNestedSteps) {
   const std::size_t outside = thread_pool_size();
   run_on_pool_of(2, [&] {
     EXPECT_EQ(thread_pool_size(), 2u);
-    std::mutex mutex;
-    std::set<std::thread::id> ids;
-    parallel_for_index(8, [&](std::size_t) {
-      parallel_for_index(50, [&](std::size_t) {
-        std::lock_guard<std::mutex> lock(mutex);
-        ids.insert(std::this_thread::get_id());
-      });
-    });
-    EXPECT_LE(ids.size(), 2u);
+    EXPECT_LE(threads_used(vesko_loop), 2u);
   });
   EXPECT_EQ(thread_pool_size(), outside);
 }
@@ -105,6 +91,9 @@ TEST(ThreadPoolTest, PrivatePoolBoundsNestedSteps) {
 // fixed on first use.
 TEST(ThreadPoolTest, EnvironmentSizesVeskoAlone) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const Loop plain_tbb_loop = [](std::size_t n, const auto& body) {
+    tbb::parallel_for(std::size_t{0}, n, body);
+  };
   EXPECT_EXIT(
       {
         ::setenv("RAYON_NUM_THREADS", "1", 1);
