@@ -1,9 +1,8 @@
-// A vocabulary chosen to defeat a hash table: terms of 3 to 15 lower-case
-// letters whose hash sends them all to the first 1/2^window_bits of any table
-// indexed by the hash's top bits. Against a fixed hash, such terms are found
-// by trying candidates (1 in 2^window_bits passes; 100,000 terms in under two
-// seconds), and with linear probing they pile up into one run as long as the
-// vocabulary. Shared by the tests and the benchmarks.
+// A vocabulary chosen to defeat a hash table, for the tests and benchmarks:
+// terms of 3 to 15 lower-case letters whose hash sends them all to the first
+// 1/2^window_bits of any table indexed by the hash's top bits. Against a fixed
+// hash they are found by trying candidates (100,000 in under two seconds);
+// with linear probing they pile up into one run as long as the vocabulary.
 #ifndef VESKO_TESTS_TFIDF_COLLIDING_TERMS_H_
 #define VESKO_TESTS_TFIDF_COLLIDING_TERMS_H_
 

@@ -1,5 +1,4 @@
-// Test helper: the terms of a text as a list, in the order the vectorizer
-// counts them.
+// Test helper: the terms of a text, in the order the vectorizer counts them.
 #ifndef VESKO_TESTS_TFIDF_TERM_LIST_H_
 #define VESKO_TESTS_TFIDF_TERM_LIST_H_
 
