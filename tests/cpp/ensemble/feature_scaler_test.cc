@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "fatal_message.h"
@@ -10,18 +11,12 @@
 namespace vesko {
 namespace {
 
-FeatureScaler make(std::string type, std::optional<std::vector<double>> mean,
-                   std::optional<std::vector<double>> scale,
-                   std::optional<std::vector<double>> min = std::nullopt) {
-  FeatureScaler s;
-  s.scaler_type = std::move(type);
-  s.scaler_mean = std::move(mean);
-  s.scaler_scale = std::move(scale);
-  s.scaler_min = std::move(min);
-  return s;
+using Vector = std::optional<std::vector<double>>;
+
+FeatureScaler make(std::string type, Vector mean, Vector scale, Vector min = std::nullopt) {
+  return {std::move(type), std::move(mean), std::move(scale), std::move(min)};
 }
 
-// The scaled copy of `features`.
 std::vector<double> scaled(const std::vector<double>& features, const FeatureScaler& scaler) {
   std::vector<double> out(features.size());
   apply_feature_scaler(features, scaler, out);
@@ -31,12 +26,12 @@ std::vector<double> scaled(const std::vector<double>& features, const FeatureSca
 TEST(FeatureScaler, FromTfidfModelCopiesFieldsAndDefaultsToNone) {
   TfidfModel model;
   EXPECT_EQ(FeatureScaler::from_tfidf_model(model).scaler_type, "none");
-  model.scaler_type = "standard";
-  model.scaler_mean = std::vector<double>{1.0};
-  FeatureScaler s = FeatureScaler::from_tfidf_model(model);
-  EXPECT_EQ(s.scaler_type, "standard");
-  EXPECT_EQ(s.scaler_mean, std::vector<double>{1.0});
-  EXPECT_FALSE(s.scaler_scale.has_value());
+  model.scaler_type = "minmax";
+  model.scaler_scale = std::vector<double>{2.0};
+  model.scaler_min = std::vector<double>{1.0};
+  const FeatureScaler s = FeatureScaler::from_tfidf_model(model);
+  EXPECT_EQ(std::tie(s.scaler_type, s.scaler_mean, s.scaler_scale, s.scaler_min),
+            std::tie(*model.scaler_type, model.scaler_mean, model.scaler_scale, model.scaler_min));
 }
 
 TEST(FeatureScaler, StandardAndMinmaxArithmetic) {
@@ -46,10 +41,8 @@ TEST(FeatureScaler, StandardAndMinmaxArithmetic) {
   // Subtract first, then multiply.
   EXPECT_EQ(scaled(x, make("minmax", std::nullopt, {{0.1, 0.1, 3.0}}, {{1.0, 1.0, 0.5}})),
             (std::vector<double>{0.0, (4.0 - 1.0) * 0.1, 4.5}));
-  std::vector<double> zero_scale =
-      scaled(std::vector<double>{1.0, 2.0}, make("standard", {{1.0, 1.0}}, {{0.0, 0.0}}));
-  EXPECT_TRUE(std::isnan(zero_scale[0]));
-  EXPECT_TRUE(std::isinf(zero_scale[1]));
+  const std::vector<double> by_zero = scaled({1.0, 2.0}, make("standard", {{1, 1}}, {{0, 0}}));
+  EXPECT_TRUE(std::isnan(by_zero[0]) && std::isinf(by_zero[1]));
 }
 
 TEST(FeatureScaler, UnchangedWhenTypeOrVectorsDoNotApply) {

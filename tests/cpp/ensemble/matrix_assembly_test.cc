@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "common/fatal_error.h"
@@ -12,23 +13,20 @@
 namespace vesko {
 namespace {
 
+auto parts(const CsrMatrix& m) {
+  return std::make_tuple(m.rows(), m.cols(), m.indptr(), m.indices(), m.data());
+}
+
 // Every feature is stored after the TF-IDF columns, zeros included.
 TEST(CombineFeatures, AppendsEveryFeatureAfterTheTfidfColumns) {
   constexpr std::size_t k = kCustomFeatureCount;
-  CsrMatrix tfidf = testing_rows::matrix(5, {{{1, 0.25}, {4, 0.5}}, {}, {{0, 1.0}}});
-  std::vector<double> custom(3 * k, 0.0);
-  custom[0] = 1.0;
-  custom[2 * k + k - 1] = -2.0;
-  CsrMatrix joined = combine_features(tfidf, custom);
-  EXPECT_EQ(joined.rows(), 3u);
-  EXPECT_EQ(joined.cols(), 5 + k);
-  EXPECT_EQ(joined.indptr(), (std::vector<std::size_t>{0, 2 + k, 2 + 2 * k, 3 + 3 * k}));
-  EXPECT_EQ(joined.indices()[0], 1u);
-  EXPECT_EQ(joined.indices()[2], 5u);
-  EXPECT_EQ(joined.data()[2], 1.0);
-  EXPECT_EQ(joined.indices()[2 + 2 * k], 0u);
-  EXPECT_EQ(joined.indices().back(), 5 + k - 1);
-  EXPECT_EQ(joined.data().back(), -2.0);
+  std::vector<testing_rows::Row> rows = {{{1, 0.25}, {4, 0.5}}, {}, {{0, 1.0}}};
+  std::vector<double> custom(3 * k);
+  for (std::size_t i = 0; i < custom.size(); ++i)
+    custom[i] = i % 4 ? 0.5 - static_cast<double>(i) : 0.0;
+  const CsrMatrix joined = combine_features(testing_rows::matrix(5, rows), custom);
+  for (std::size_t i = 0; i < custom.size(); ++i) rows[i / k].emplace_back(5 + i % k, custom[i]);
+  EXPECT_EQ(parts(joined), parts(testing_rows::matrix(5 + k, rows)));
 
   CsrMatrix empty = combine_features(testing_rows::matrix(7, {}), {});
   EXPECT_EQ(empty.rows(), 0u);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <tuple>
 #include <variant>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "ensemble/model_set.h"
 #include "fatal_message.h"
 #include "models/tree_builders.h"
+#include "piece_texts.h"
 
 namespace vesko {
 namespace {
@@ -44,20 +46,14 @@ std::vector<double> weights(std::size_t n, double seed) {
   return w;
 }
 
-std::vector<std::string> word_pairs() {
-  std::vector<std::string> pairs;
-  for (std::size_t i = 0; i + 1 < kWords.size(); ++i)
-    pairs.push_back(kWords[i] + " " + kWords[i + 1]);
-  return pairs;
-}
-
 // A small but complete model set; `meta_intercept` alone fixes the final pair
 // when `meta_coef_zero` is set. Model 4's one tree splits on the first
 // hand-made feature.
 ModelSet model_set(double meta_intercept = 0.2, bool meta_coef_zero = false) {
-  const std::vector<std::string> pairs = word_pairs();
-  const std::vector<std::string> trigrams = {"fre", "ree", "mon", "one",
-                                             "ney", "cli", "eet", "ing"};
+  std::vector<std::string> pairs;
+  for (std::size_t i = 0; i + 1 < kWords.size(); ++i)
+    pairs.push_back(kWords[i] + " " + kWords[i + 1]);
+  const std::vector<std::string> trigrams = {"fre", "ree", "mon", "one", "ney", "cli", "eet"};
   std::vector<std::string> mixed = kWords;
   mixed.insert(mixed.end(), pairs.begin(), pairs.end());
   const std::size_t v1 = kWords.size(), v2 = pairs.size(), v3 = trigrams.size(), v4 = mixed.size();
@@ -89,39 +85,21 @@ RustEnsemble assemble(ModelSet set) {
 
 XGBoostModel& trees(RustEnsemble& e) { return std::get<XGBoostModel>(e.base_models[3].classifier); }
 
-std::vector<std::string> random_emails(std::size_t count, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::vector<std::string> emails(count);
-  for (std::string& email : emails) {
-    for (std::size_t words = rng() % 40; words > 0; --words) {
-      email += kWords[rng() % kWords.size()];
-      email += (rng() % 5 == 0) ? "! <b>" : " ";
-    }
-  }
-  return emails;
-}
-
 TEST(Pipeline, LabelRules) {
   const std::vector<std::string> two = {"a", "b"};
-  const struct {
-    double intercept;
-    const char* label;
-    bool label_prob_is_spam;
-  } cases[] = {{0.0, "clean", true},  // a tie is clean, with the spam probability
-               {std::log(0.7 / 0.3), "spam", true},
-               {std::log(0.3 / 0.7), "clean", false}};
-  for (const auto& c : cases) {
-    RustEnsemble e = assemble(model_set(c.intercept, true));
-    const std::vector<ProbabilityPair> pairs = predict_proba_batch_impl(e, two);
-    const std::vector<LabelProbability> labels = predict_batch_impl(e, two);
-    const std::vector<BaseAndFinalPrediction> base = predict_with_base_models_impl(e, two);
-    ASSERT_EQ(labels.size(), 2u);
-    EXPECT_STREQ(labels[0].label, c.label);
-    EXPECT_EQ(labels[0].probability,
-              c.label_prob_is_spam ? pairs[0].spam_prob : pairs[0].clean_prob);
-    EXPECT_STREQ(base[0].final_prediction.label, c.label);
-    // The final probability is always the spam probability.
-    EXPECT_EQ(base[0].final_prediction.probability, pairs[0].spam_prob);
+  const std::tuple<double, const char*, bool> cases[] = {
+      {0.0, "clean", true},  // a tie is clean, with the spam probability
+      {std::log(0.7 / 0.3), "spam", true},
+      {std::log(0.3 / 0.7), "clean", false}};
+  for (const auto& [intercept, label, gives_spam_probability] : cases) {
+    const RustEnsemble e = assemble(model_set(intercept, true));
+    const ProbabilityPair pair = predict_proba_batch_impl(e, two)[0];
+    const LabelProbability labelled = predict_batch_impl(e, two)[0];
+    const LabelProbability final = predict_with_base_models_impl(e, two)[0].final_prediction;
+    EXPECT_STREQ(labelled.label, label);
+    EXPECT_EQ(labelled.probability, gives_spam_probability ? pair.spam_prob : pair.clean_prob);
+    EXPECT_STREQ(final.label, label);
+    EXPECT_EQ(final.probability, pair.spam_prob);  // always the spam probability
   }
   // A base model's label at exactly one half is clean.
   ModelSet even = model_set();
@@ -133,7 +111,10 @@ TEST(Pipeline, LabelRules) {
 
 TEST(Pipeline, ResultsDoNotDependOnThePoolSize) {
   const RustEnsemble e = assemble(model_set());
-  const std::vector<std::string> emails = random_emails(300, 11);
+  std::vector<std::string> pieces = {"! <b>"}, emails(300);
+  for (const std::string& word : kWords) pieces.push_back(word + " ");
+  std::mt19937 rng(11);
+  for (std::string& email : emails) email = testing_texts::random_text(rng, pieces, 250);
   std::vector<ProbabilityPair> single, many;
   // One thread and eight split the batch into blocks of different sizes.
   run_on_pool_of(1, [&] { single = predict_proba_batch_impl(e, emails); });
@@ -201,37 +182,6 @@ TEST(Pipeline, TreeWarningsComeInRowOrder) {
     CaptureStderr();
     predict_proba_batch_impl(e, emails);
     EXPECT_EQ(GetCapturedStderr(), expected) << "depth " << depth;
-  }
-}
-
-// Split nodes that name one child for every branch, chained: a batch scores
-// as if the tree were its leaf, with no warning. Walking every branch of
-// such a chain once per call took time doubling with each level.
-TEST(Pipeline, SharedChildChainsScoreLikeTheirLeaf) {
-  RustEnsemble flat = assemble(model_set());
-  trees(flat).trees = {testing_trees::leaf(0.25)};
-  trees(flat).pack();
-  for (std::size_t depth : {40u, 500u}) {
-    RustEnsemble chained = assemble(model_set());
-    trees(chained).trees = {testing_trees::shared_child_chain(depth, testing_trees::leaf(0.25))};
-    trees(chained).pack();
-    for (std::size_t n : {2u, 70u}) {
-      const std::vector<std::string> emails = random_emails(n, 7);
-      CaptureStderr();
-      const std::vector<BaseAndFinalPrediction> got =
-          predict_with_base_models_impl(chained, emails);
-      EXPECT_EQ(GetCapturedStderr(), "") << "depth " << depth;
-      const std::vector<BaseAndFinalPrediction> want = predict_with_base_models_impl(flat, emails);
-      ASSERT_EQ(got.size(), n);
-      for (std::size_t i = 0; i < n; ++i) {
-        EXPECT_TRUE(same_bits(got[i].base_predictions[3].probability,
-                              want[i].base_predictions[3].probability))
-            << "depth " << depth << " e-mail " << i;
-        EXPECT_TRUE(
-            same_bits(got[i].final_prediction.probability, want[i].final_prediction.probability))
-            << "depth " << depth << " e-mail " << i;
-      }
-    }
   }
 }
 
