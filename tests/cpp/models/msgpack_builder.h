@@ -30,28 +30,24 @@ class Pack {
     if (v < 128) return raw({static_cast<int>(v)});
     if (v <= 0xff) return raw({0xcc}).be(v, 1);
     if (v <= 0xffff) return raw({0xcd}).be(v, 2);
-    if (v <= 0xffffffff) return raw({0xce}).be(v, 4);
-    return raw({0xcf}).be(v, 8);
+    return v <= 0xffffffff ? raw({0xce}).be(v, 4) : raw({0xcf}).be(v, 8);
   }
   // Smallest signed form for negative values.
   Pack& sint(std::int64_t v) {
-    if (v >= 0) return uint(static_cast<std::uint64_t>(v));
-    if (v >= -32) return raw({static_cast<int>(static_cast<std::uint8_t>(v))});
-    if (v >= -128) return raw({0xd0}).be(static_cast<std::uint64_t>(v), 1);
-    if (v >= -32768) return raw({0xd1}).be(static_cast<std::uint64_t>(v), 2);
-    if (v >= INT32_MIN) return raw({0xd2}).be(static_cast<std::uint64_t>(v), 4);
-    return raw({0xd3}).be(static_cast<std::uint64_t>(v), 8);
+    const auto bits = static_cast<std::uint64_t>(v);
+    if (v >= 0) return uint(bits);
+    if (v >= -32) return raw({static_cast<int>(bits & 0xff)});
+    if (v >= -128) return raw({0xd0}).be(bits, 1);
+    if (v >= -32768) return raw({0xd1}).be(bits, 2);
+    return v >= INT32_MIN ? raw({0xd2}).be(bits, 4) : raw({0xd3}).be(bits, 8);
   }
-  Pack& i8(std::int8_t v) { return raw({0xd0, static_cast<std::uint8_t>(v)}); }
   Pack& f64(double v) { return raw({0xcb}).be(std::bit_cast<std::uint64_t>(v), 8); }
   Pack& f32(float v) { return raw({0xca}).be(std::bit_cast<std::uint32_t>(v), 4); }
   Pack& str(std::string_view s) {
     if (s.size() < 32) {
       raw({0xa0 | static_cast<int>(s.size())});
-    } else if (s.size() <= 0xff) {
-      raw({0xd9}).be(s.size(), 1);
     } else {
-      raw({0xda}).be(s.size(), 2);
+      s.size() <= 0xff ? raw({0xd9}).be(s.size(), 1) : raw({0xda}).be(s.size(), 2);
     }
     out_.insert(out_.end(), s.begin(), s.end());
     return *this;
@@ -61,16 +57,8 @@ class Pack {
     out_.insert(out_.end(), s.begin(), s.end());
     return *this;
   }
-  Pack& array(std::uint32_t n) {
-    if (n < 16) return raw({0x90 | static_cast<int>(n)});
-    if (n <= 0xffff) return raw({0xdc}).be(n, 2);
-    return raw({0xdd}).be(n, 4);
-  }
-  Pack& map(std::uint32_t n) {
-    if (n < 16) return raw({0x80 | static_cast<int>(n)});
-    if (n <= 0xffff) return raw({0xde}).be(n, 2);
-    return raw({0xdf}).be(n, 4);
-  }
+  Pack& array(std::uint32_t n) { return head(n, 0x90, 0xdc); }
+  Pack& map(std::uint32_t n) { return head(n, 0x80, 0xde); }
   Pack& floats(std::initializer_list<double> values) {
     array(static_cast<std::uint32_t>(values.size()));
     for (double v : values) f64(v);
@@ -90,6 +78,12 @@ class Pack {
   Pack& be(std::uint64_t v, int n) {
     for (int i = n - 1; i >= 0; --i) out_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
     return *this;
+  }
+  // An array or map header: the fix form, else the 16-bit (`marker16`) or
+  // 32-bit (`marker16` + 1) one.
+  Pack& head(std::uint32_t n, int fix, int marker16) {
+    if (n < 16) return raw({fix | static_cast<int>(n)});
+    return n <= 0xffff ? raw({marker16}).be(n, 2) : raw({marker16 + 1}).be(n, 4);
   }
   std::vector<std::uint8_t> out_;
 };
