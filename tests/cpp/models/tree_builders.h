@@ -17,23 +17,12 @@ namespace vesko::testing_trees {
 using Id = std::optional<std::size_t>;
 
 inline TreeNode leaf(double value, std::size_t id = 0) {
-  TreeNode node;
-  node.nodeid = id;
-  node.leaf = value;
-  return node;
+  return TreeNode{id, {}, {}, {}, {}, {}, value, {}};
 }
 
 inline TreeNode split(std::size_t id, std::string feature, double threshold, Id yes, Id no,
                       Id missing, std::vector<TreeNode> children) {
-  TreeNode node;
-  node.nodeid = id;
-  node.split = std::move(feature);
-  node.split_condition = threshold;
-  node.yes = yes;
-  node.no = no;
-  node.missing = missing;
-  node.children = std::move(children);
-  return node;
+  return TreeNode{id, std::move(feature), threshold, yes, no, missing, {}, std::move(children)};
 }
 
 // `depth` split nodes on column 0 with threshold 0.5, each with one child of
@@ -42,11 +31,7 @@ inline TreeNode split(std::size_t id, std::string feature, double threshold, Id 
 inline TreeNode shared_child_chain(std::size_t depth, TreeNode bottom) {
   TreeNode node = std::move(bottom);
   node.nodeid = 1;
-  for (std::size_t i = 0; i < depth; ++i) {
-    TreeNode parent = split(1, "f0", 0.5, 1, 1, 1, {});
-    parent.children.push_back(std::move(node));
-    node = std::move(parent);
-  }
+  for (std::size_t i = 0; i < depth; ++i) node = split(1, "f0", 0.5, 1, 1, 1, {std::move(node)});
   node.nodeid = 0;
   return node;
 }
