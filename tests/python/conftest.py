@@ -3,6 +3,8 @@ import sys
 
 import pytest
 
+import tiny_models
+
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 
 
@@ -12,5 +14,12 @@ def pytest_configure(config):
 
 
 @pytest.fixture(scope="session")
-def repo_root():
-    return ROOT
+def tiny_dir(tmp_path_factory):
+    """A directory of small, self-consistent model files."""
+    return tiny_models.write(tmp_path_factory.mktemp("models"))
+
+
+@pytest.fixture(scope="session")
+def ensemble(tiny_dir):
+    import vesko  # after pytest_configure has settled sys.path
+    return vesko.RustEnsemble.load(str(tiny_dir))
