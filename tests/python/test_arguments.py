@@ -26,6 +26,7 @@ class Outer:
     (lambda e: e.predict_proba_batch([], emails=[]), "RustEnsemble.predict_proba_batch() got multiple values for argument 'emails'"),
     (lambda e: e.predict_with_base_models(mails=[]), "RustEnsemble.predict_with_base_models() got an unexpected keyword argument 'mails'"),
     (lambda e: load(model_dir="a", other=1), "RustEnsemble.load() got an unexpected keyword argument 'other'"),
+    (lambda e: features_batch(texts=[], other=1), "extract_features_batch() got an unexpected keyword argument 'other'"),
     (lambda e: e.predict_batch("one email"), "argument 'emails': Can't extract `str` to `Vec`"),
     (lambda e: features_batch("abc"), "argument 'texts': Can't extract `str` to `Vec`"),
     (lambda e: e.predict_batch({"a"}), "argument 'emails': 'set' object cannot be converted to 'Sequence'"),
