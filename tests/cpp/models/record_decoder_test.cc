@@ -247,11 +247,9 @@ TEST(RecordNesting, TheRecordCountsAsTheFirstOfAtMost1023Levels) {
 
 TEST(OtherRecords, FormsAndMessages) {
   // The logistic regression's two scaler vectors may be left off the end.
-  auto lr = [](int n) {
-    Pack p;
-    p.array(static_cast<std::uint32_t>(n)).array(1).floats({0.5, -0.5}).floats({0.1});
-    p.strs({"clean", "spam"});
-    for (int i = 3; i < n; ++i) p.floats({1.0});
+  auto lr = [](std::uint32_t n) {
+    Pack p = Pack().array(n).array(1).floats({0.5, -0.5}).floats({0.1}).strs({"clean", "spam"});
+    for (std::uint32_t i = 3; i < n; ++i) p.floats({1.0});
     return p;
   };
   auto four = decode_logistic_regression_model(lr(4).bytes());
@@ -272,6 +270,8 @@ TEST(OtherRecords, FormsAndMessages) {
        "invalid length 4, expected struct XGBoostModel with 5 elements"},
       {error_of(xgb_file, Pack().nil()), type("unit value", "struct XGBoostModel")},
       {error_of(nb_file, Pack().bin("\x01")), type("integer `1`", "a sequence")},
+      {error_of(svm_file, Pack().map(2).str("coef").array(0).str("intercept").floats({})),
+       "missing field `classes`"},
       {error_of(svm_file, Pack().map(1).str("classes").bin("ab")),
        type("integer `97`", "a string")},
       // Declared counts far beyond the input reserve nothing and fail at its end.
