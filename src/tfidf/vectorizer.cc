@@ -165,6 +165,17 @@ void size_unset(Array& v, std::size_t n) {
   v.resize(n);
 }
 
+// ln(count) for the counts most terms have, read from a table filled by the
+// same std::log, so sublinear weights keep their bits and skip most calls.
+double log_of_count(std::uint64_t count) {
+  static const std::array<double, 256> kLogs = [] {
+    std::array<double, 256> logs{};
+    for (std::size_t c = 1; c < logs.size(); ++c) logs[c] = std::log(static_cast<double>(c));
+    return logs;
+  }();
+  return count < kLogs.size() ? kLogs[count] : std::log(static_cast<double>(count));
+}
+
 // What a mode takes from a text's words: the words, the pairs of
 // neighbouring words, or both; and how many terms a text of n words has.
 bool takes_words(TokenizerMode mode) {
@@ -454,7 +465,7 @@ void TfidfVectorizer::finish_row(Counts& member, std::size_t num_terms, TfidfRow
       for (std::uint32_t w : scratch.wrapped) hits += w == column ? kWrap - 1 : 0;
     }
     const double count = static_cast<double>(hits);
-    const double weight = sublinear_tf_ ? 1.0 + std::log(count) : count / total;
+    const double weight = sublinear_tf_ ? 1.0 + log_of_count(hits) : count / total;
     row.entries[k] = {column, weight * idf[column]};
   }
 
