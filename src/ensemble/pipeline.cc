@@ -98,13 +98,34 @@ void timed(std::atomic<std::uint64_t>* counter, const Step& step) {
           .count());
 }
 
-// Rows per block: a few blocks per pool thread so the pool balances uneven
-// e-mails, at most 32 so a block's matrices stay in cache, and never one row
-// in a batch of several (the boosted trees trace a one-row matrix).
-std::size_t rows_per_block(std::size_t n) {
-  if (n <= 1) return 1;
-  const std::size_t by_pool = n / (4 * thread_pool_size());
-  return std::clamp<std::size_t>(by_pool, 2, 32);
+// Where each block of e-mails starts, then the batch's size. A block holds at
+// most 32 e-mails, so that its matrices stay in cache, and about an eighth of
+// a pool thread's share of the batch's bytes, so that the pool balances
+// e-mails of uneven length (a few long ones do not end up in one late block);
+// and never one e-mail of a batch of several (the boosted trees trace a
+// one-row matrix).
+std::vector<std::size_t> block_starts(const std::vector<std::string>& emails) {
+  constexpr std::size_t kMaxRows = 32;
+  const std::size_t n = emails.size();
+  std::vector<std::size_t> starts = {0};
+  if (n == 0) return starts;
+  std::size_t total = 0;
+  for (const std::string& email : emails) total += email.size();
+  const std::size_t target = std::max<std::size_t>(total / (8 * thread_pool_size()), 1);
+  std::size_t rows = 0;
+  std::size_t bytes = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    ++rows;
+    bytes += emails[i].size();
+    const std::size_t left = n - i - 1;
+    if ((rows >= kMaxRows || (rows >= 2 && bytes >= target)) && left != 1 && left != 0) {
+      starts.push_back(i + 1);
+      rows = 0;
+      bytes = 0;
+    }
+  }
+  starts.push_back(n);
+  return starts;
 }
 
 // Steps 1 to 5 for a batch, block by block. Every step is per e-mail (a
@@ -128,7 +149,8 @@ class BlockRunner {
         out_(out),
         profile_(profile),
         n_(emails.size()),
-        blocks_(n_ == 0 ? 0 : n_ / rows_per_block(n_)),
+        starts_(block_starts(emails)),
+        blocks_(starts_.size() - 1),
         failures_(blocks_),
         deferred_(blocks_) {
     for (std::vector<ProbabilityPair>& pairs : out_.base) pairs.resize(n_);
@@ -163,7 +185,7 @@ class BlockRunner {
   }
 
  private:
-  std::size_t begin(std::size_t block) const { return n_ * block / blocks_; }
+  std::size_t begin(std::size_t block) const { return starts_[block]; }
 
   // Where a step's time goes in a profiled call; null otherwise.
   std::atomic<std::uint64_t>* counter(std::atomic<std::uint64_t> StageProfile::*stage) const {
@@ -268,6 +290,7 @@ class BlockRunner {
   PipelineOutput& out_;
   StageProfile* profile_;  // null unless the call is profiled
   const std::size_t n_;
+  const std::vector<std::size_t> starts_;  // of each block, then n_
   const std::size_t blocks_;
   std::vector<std::vector<std::size_t>> vectorizer_groups_;  // models by shared index, ascending
   std::vector<BlockFailures> failures_;
