@@ -391,7 +391,10 @@ TfidfVectorizer TfidfVectorizer::from_model(TfidfModel&& model, TokenizerMode mo
 
 void TfidfVectorizer::share_term_index(std::span<TfidfVectorizer* const> vectorizers) {
   std::vector<const Vocabulary*> vocabularies;
-  for (const TfidfVectorizer* v : vectorizers) vocabularies.push_back(&v->vocabulary_);
+  for (TfidfVectorizer* v : vectorizers) {
+    vocabularies.push_back(&v->vocabulary_);
+    v->index_.reset();  // before the shared one is built: the peak of a load holds one index
+  }
   auto shared = std::make_shared<const TermIndex>(vocabularies);
   for (std::size_t lane = 0; lane < vectorizers.size(); ++lane) {
     vectorizers[lane]->index_ = shared;
