@@ -293,12 +293,7 @@ class ModelSetWriter {
   }
 
   Pack naive_bayes(std::size_t columns) {
-    std::vector<Field> fields = {
-        {"feature_log_prob", matrix(class_rows(2), columns + kFeatures), {}},
-        {"class_log_prior", floats(length_near(2)), {}},
-        {"classes", classes(), {}},
-    };
-    return record(fields);
+    return weights_per_class("feature_log_prob", "class_log_prior", 2, columns);
   }
 
   Pack logistic(std::size_t inputs) {
@@ -312,10 +307,15 @@ class ModelSetWriter {
     return record(fields);
   }
 
-  Pack svm(std::size_t columns) {
+  Pack svm(std::size_t columns) { return weights_per_class("coef", "intercept", 1, columns); }
+
+  // A record of weight rows over a model's columns and its features, one
+  // offset per row, and the classes: naive Bayes and the linear SVM.
+  Pack weights_per_class(const char* rows, const char* offsets, std::size_t classes_near,
+                         std::size_t columns) {
     std::vector<Field> fields = {
-        {"coef", matrix(class_rows(1), columns + kFeatures), {}},
-        {"intercept", floats(length_near(1)), {}},
+        {rows, matrix(class_rows(classes_near), columns + kFeatures), {}},
+        {offsets, floats(length_near(classes_near)), {}},
         {"classes", classes(), {}},
     };
     return record(fields);
