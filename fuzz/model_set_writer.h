@@ -200,22 +200,28 @@ class ModelSetWriter {
     }
   }
 
+  // The fields as an array in declaration order that stops after the last
+  // field given (and holds at least `minimum` elements); the fields not given
+  // before it are their placeholders.
+  static Pack array_form(const std::vector<Field>& fields, std::size_t minimum) {
+    std::size_t last = minimum;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (fields[i].value) last = i + 1;
+    }
+    Pack p;
+    p.array(static_cast<std::uint32_t>(last));
+    for (std::size_t i = 0; i < last; ++i) {
+      p.append(fields[i].value ? *fields[i].value : fields[i].placeholder);
+    }
+    return p;
+  }
+
   // Encodes the fields as a map keyed by name, a map keyed by index, or an
   // array in declaration order that stops after the last field given.
   Pack record(std::vector<Field>& fields) {
     Pack p;
     const int form = in_.ConsumeIntegralInRange(0, 2);
-    if (form == 2) {
-      std::size_t last = 0;
-      for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (fields[i].value) last = i + 1;
-      }
-      p.array(static_cast<std::uint32_t>(last));
-      for (std::size_t i = 0; i < last; ++i) {
-        p.append(fields[i].value ? *fields[i].value : fields[i].placeholder);
-      }
-      return p;
-    }
+    if (form == 2) return array_form(fields, 0);
     const bool unknown_key = rarely(8);
     std::uint32_t given = unknown_key ? 1 : 0;
     for (const Field& f : fields) given += f.value ? 1 : 0;
@@ -399,17 +405,7 @@ class ModelSetWriter {
     // A node is an object keyed by name or an array by position; keys by
     // index are not node fields.
     Pack p;
-    if (rarely(6)) {
-      std::size_t last = 1;
-      for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (fields[i].value) last = i + 1;
-      }
-      p.array(static_cast<std::uint32_t>(last));
-      for (std::size_t i = 0; i < last; ++i) {
-        p.append(fields[i].value ? *fields[i].value : fields[i].placeholder);
-      }
-      return p;
-    }
+    if (rarely(6)) return array_form(fields, 1);
     std::uint32_t given = 0;
     for (const Field& f : fields) given += f.value ? 1 : 0;
     p.map(given);
