@@ -86,7 +86,7 @@ struct Runs {
 
 double sink = 0.0;  // keeps results observable
 
-Runs profile(const RustEnsemble& ensemble, const std::vector<std::string>& emails, int reps) {
+Runs profile(const RustEnsemble& ensemble, EmailBatch emails, int reps) {
   const std::vector<StageColumn> columns = stage_columns();
   Runs runs;
   runs.stage_seconds.resize(columns.size());
@@ -148,10 +148,10 @@ int run(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", loaded.error.c_str());
     return 1;
   }
-  std::vector<std::string> emails = loaded.texts;
+  std::vector<std::string_view> emails(loaded.texts.begin(), loaded.texts.end());
   if (limit > 0 && limit < emails.size()) emails.resize(limit);
   std::size_t bytes = 0;
-  for (const std::string& e : emails) bytes += e.size();
+  for (std::string_view e : emails) bytes += e.size();
 
   Expected<RustEnsemble> ensemble = load_ensemble(models);
   if (!ensemble) {

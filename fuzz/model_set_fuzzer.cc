@@ -73,7 +73,7 @@ struct BatchOutcome {
   Outcome labels, pairs, with_base;
 };
 
-BatchOutcome predict_all(const RustEnsemble& ensemble, const std::vector<std::string>& emails) {
+BatchOutcome predict_all(const RustEnsemble& ensemble, EmailBatch emails) {
   BatchOutcome out;
   out.labels = run([&](std::vector<std::uint64_t>& bits) {
     for (const LabelProbability& r : predict_batch_impl(ensemble, emails)) {
@@ -195,14 +195,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const RustEnsemble& model = ensemble.value();
 
   // A batch of several, then each of its e-mails alone, then none.
-  std::vector<std::string> emails(in.ConsumeIntegralInRange<std::size_t>(1, 5));
-  for (std::string& email : emails) email = writer.email();
+  std::vector<std::string> texts(in.ConsumeIntegralInRange<std::size_t>(1, 5));
+  for (std::string& text : texts) text = writer.email();
+  const std::vector<std::string_view> emails(texts.begin(), texts.end());
   const fuzz::BatchOutcome batch = fuzz::predict_all(model, emails);
   fuzz::check_agreement(batch, emails.size());
   if (emails.size() > 1) {
     bool any_single_failed = false;
     for (std::size_t i = 0; i < emails.size(); ++i) {
-      const fuzz::BatchOutcome single = fuzz::predict_all(model, {emails[i]});
+      const fuzz::BatchOutcome single = fuzz::predict_all(model, {&emails[i], 1});
       fuzz::check_agreement(single, 1);
       any_single_failed |= single.pairs.failed;
       if (batch.pairs.failed) continue;

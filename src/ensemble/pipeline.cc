@@ -104,13 +104,13 @@ void timed(std::atomic<std::uint64_t>* counter, const Step& step) {
 // e-mails of uneven length (a few long ones do not end up in one late block);
 // and never one e-mail of a batch of several (the boosted trees trace a
 // one-row matrix).
-std::vector<std::size_t> block_starts(const std::vector<std::string>& emails) {
+std::vector<std::size_t> block_starts(EmailBatch emails) {
   constexpr std::size_t kMaxRows = 32;
   const std::size_t n = emails.size();
   std::vector<std::size_t> starts = {0};
   if (n == 0) return starts;
   std::size_t total = 0;
-  for (const std::string& email : emails) total += email.size();
+  for (std::string_view email : emails) total += email.size();
   const std::size_t target = std::max<std::size_t>(total / (8 * thread_pool_size()), 1);
   std::size_t rows = 0;
   std::size_t bytes = 0;
@@ -141,7 +141,7 @@ std::vector<std::size_t> block_starts(const std::vector<std::string>& emails) {
 // them.
 class BlockRunner {
  public:
-  BlockRunner(const RustEnsemble& ensemble, const std::vector<std::string>& emails,
+  BlockRunner(const RustEnsemble& ensemble, EmailBatch emails,
               std::vector<CustomFeatures>& features, PipelineOutput& out, StageProfile* profile)
       : ensemble_(ensemble),
         emails_(emails),
@@ -285,7 +285,7 @@ class BlockRunner {
   }
 
   const RustEnsemble& ensemble_;
-  const std::vector<std::string>& emails_;
+  const EmailBatch emails_;
   std::vector<CustomFeatures>& features_;
   PipelineOutput& out_;
   StageProfile* profile_;  // null unless the call is profiled
@@ -335,8 +335,8 @@ std::vector<ProbabilityPair> meta_predict(
   return ensemble.meta_classifier.predict_proba(dense_rows_to_csr(meta_rows));
 }
 
-PipelineOutput run_pipeline(const RustEnsemble& ensemble, const std::vector<std::string>& emails,
-                            bool debug_lines, StageProfile* profile = nullptr) {
+PipelineOutput run_pipeline(const RustEnsemble& ensemble, EmailBatch emails, bool debug_lines,
+                            StageProfile* profile = nullptr) {
   const std::size_t n = emails.size();
   std::vector<CustomFeatures> features(n);
   PipelineOutput out;
@@ -354,12 +354,11 @@ LabelProbability final_label(const ProbabilityPair& pair, double probability_if_
 }  // namespace
 
 std::vector<ProbabilityPair> stacked_predict_proba(const RustEnsemble& ensemble,
-                                                   const std::vector<std::string>& emails) {
+                                                   EmailBatch emails) {
   return run_pipeline(ensemble, emails, emails.size() == 1).final_pairs;
 }
 
-std::vector<LabelProbability> predict_batch_impl(const RustEnsemble& ensemble,
-                                                 const std::vector<std::string>& emails) {
+std::vector<LabelProbability> predict_batch_impl(const RustEnsemble& ensemble, EmailBatch emails) {
   std::vector<ProbabilityPair> pairs = stacked_predict_proba(ensemble, emails);
   std::vector<LabelProbability> labels;
   labels.reserve(pairs.size());
@@ -368,18 +367,18 @@ std::vector<LabelProbability> predict_batch_impl(const RustEnsemble& ensemble,
 }
 
 std::vector<ProbabilityPair> predict_proba_batch_impl(const RustEnsemble& ensemble,
-                                                      const std::vector<std::string>& emails) {
+                                                      EmailBatch emails) {
   return stacked_predict_proba(ensemble, emails);
 }
 
 std::vector<ProbabilityPair> stacked_predict_proba_profiled(const RustEnsemble& ensemble,
-                                                            const std::vector<std::string>& emails,
+                                                            EmailBatch emails,
                                                             StageProfile& profile) {
   return run_pipeline(ensemble, emails, emails.size() == 1, &profile).final_pairs;
 }
 
-std::vector<BaseAndFinalPrediction> predict_with_base_models_impl(
-    const RustEnsemble& ensemble, const std::vector<std::string>& emails) {
+std::vector<BaseAndFinalPrediction> predict_with_base_models_impl(const RustEnsemble& ensemble,
+                                                                  EmailBatch emails) {
   PipelineOutput out = run_pipeline(ensemble, emails, false);
   std::vector<BaseAndFinalPrediction> predictions(emails.size());
   for (std::size_t i = 0; i < emails.size(); ++i) {

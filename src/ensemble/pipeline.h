@@ -13,13 +13,17 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <string>
+#include <span>
+#include <string_view>
 #include <vector>
 
 #include "ensemble/rust_ensemble.h"
 #include "models/probability_pair.h"
 
 namespace vesko {
+
+// A batch's e-mails, as views of texts that outlive the call.
+using EmailBatch = std::span<const std::string_view>;
 
 struct LabelProbability {
   const char* label;  // "spam" or "clean"
@@ -35,22 +39,20 @@ struct BaseAndFinalPrediction {
 // batch of exactly one e-mail writes the "DEBUG" lines of each base model's
 // pair, the first 10 features and the first 16 meta-features. Throws
 // FatalError when the model files disagree with each other.
-std::vector<ProbabilityPair> stacked_predict_proba(const RustEnsemble& ensemble,
-                                                   const std::vector<std::string>& emails);
+std::vector<ProbabilityPair> stacked_predict_proba(const RustEnsemble& ensemble, EmailBatch emails);
 
 // ("spam", spam) when spam > clean, else ("clean", clean).
-std::vector<LabelProbability> predict_batch_impl(const RustEnsemble& ensemble,
-                                                 const std::vector<std::string>& emails);
+std::vector<LabelProbability> predict_batch_impl(const RustEnsemble& ensemble, EmailBatch emails);
 
 // stacked_predict_proba unchanged.
 std::vector<ProbabilityPair> predict_proba_batch_impl(const RustEnsemble& ensemble,
-                                                      const std::vector<std::string>& emails);
+                                                      EmailBatch emails);
 
 // Each base model's label ("spam" when its spam probability > 0.5) with its
 // spam probability, and the final label with the final spam probability. No
 // "DEBUG" lines of the ensemble's own.
-std::vector<BaseAndFinalPrediction> predict_with_base_models_impl(
-    const RustEnsemble& ensemble, const std::vector<std::string>& emails);
+std::vector<BaseAndFinalPrediction> predict_with_base_models_impl(const RustEnsemble& ensemble,
+                                                                  EmailBatch emails);
 
 // Where a call's time goes, for the stage benchmark: the nanoseconds each step
 // took, summed over every block and every thread that ran it. Vectorizers
@@ -67,7 +69,7 @@ struct StageProfile {
 
 // stacked_predict_proba with every step timed into `profile`.
 std::vector<ProbabilityPair> stacked_predict_proba_profiled(const RustEnsemble& ensemble,
-                                                            const std::vector<std::string>& emails,
+                                                            EmailBatch emails,
                                                             StageProfile& profile);
 
 }  // namespace vesko

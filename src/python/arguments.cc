@@ -43,7 +43,7 @@ std::optional<std::string> convert_string(PyObject* object) {
   return utf8_copy(object);
 }
 
-std::optional<std::vector<std::string>> convert_string_list(PyObject* object) {
+std::optional<TextViews> convert_string_list(PyObject* object) {
   if (PyUnicode_Check(object)) {
     set_type_error("Can't extract `str` to `Vec`");
     return std::nullopt;
@@ -52,26 +52,28 @@ std::optional<std::vector<std::string>> convert_string_list(PyObject* object) {
     set_conversion_refusal(object, "Sequence");
     return std::nullopt;
   }
-  std::vector<std::string> strings;
+  TextViews texts;
   // len() is only a hint: a sequence may claim any length (2**62) and then
   // yield far fewer items, so it never sizes more than a small first block;
-  // the vector grows as items really arrive.
+  // the lists grow as items really arrive.
   Py_ssize_t length = PySequence_Size(object);
   if (length < 0) {
     PyErr_Clear();
   } else {
-    strings.reserve(std::min(static_cast<std::size_t>(length), kMaxReservedStrings));
+    texts.reserve(std::min(static_cast<std::size_t>(length), kMaxReservedStrings));
   }
   Ref iterator(PyObject_GetIter(object));
   if (!iterator) return std::nullopt;
   while (PyObject* raw_item = PyIter_Next(iterator.get())) {
     Ref item(raw_item);
-    std::optional<std::string> text = convert_string(item.get());
-    if (!text) return std::nullopt;
-    strings.push_back(std::move(*text));
+    if (!PyUnicode_Check(item.get())) {
+      set_conversion_refusal(item.get(), "PyString");
+      return std::nullopt;
+    }
+    if (!texts.append(item.get())) return std::nullopt;
   }
   if (PyErr_Occurred()) return std::nullopt;
-  return strings;
+  return texts;
 }
 
 }  // namespace
@@ -185,9 +187,8 @@ std::optional<std::string> extract_string(PyObject* object, const char* paramete
   return text;
 }
 
-std::optional<std::vector<std::string>> extract_string_list(PyObject* object,
-                                                            const char* parameter) {
-  std::optional<std::vector<std::string>> strings = convert_string_list(object);
+std::optional<TextViews> extract_string_list(PyObject* object, const char* parameter) {
+  std::optional<TextViews> strings = convert_string_list(object);
   if (!strings) wrap_argument_error(parameter);
   return strings;
 }

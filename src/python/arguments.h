@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "python/text_views.h"
+
 namespace vesko::py {
 
 // How argument errors name a callable: "RustEnsemble.load()" or "extract_features()".
@@ -40,11 +42,10 @@ void wrap_argument_error(const char* parameter);
 // already wrapped for `parameter`, and returns nullopt.
 std::optional<std::string> extract_string(PyObject* object, const char* parameter);
 
-// A sequence of `str` as owned UTF-8 copies, in iteration order. A `str`
-// itself is refused. On failure sets the error, already wrapped for
-// `parameter`, and returns nullopt.
-std::optional<std::vector<std::string>> extract_string_list(PyObject* object,
-                                                            const char* parameter);
+// A sequence of `str` as UTF-8 views, in iteration order. A `str` itself is
+// refused. On failure sets the error, already wrapped for `parameter`, and
+// returns nullopt.
+std::optional<TextViews> extract_string_list(PyObject* object, const char* parameter);
 
 // Sets RuntimeError with `message` as its only argument, byte for byte (a NUL
 // inside the message is kept).

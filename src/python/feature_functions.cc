@@ -27,14 +27,13 @@ PyObject* extract_features(PyObject* /*module*/, PyObject* args, PyObject* kwarg
 PyObject* extract_features_batch(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
   PyObject* argument = parse_single_argument(kExtractFeaturesBatch, args, kwargs);
   if (argument == nullptr) return nullptr;
-  std::optional<std::vector<std::string>> texts =
-      extract_string_list(argument, kExtractFeaturesBatch.parameter);
+  std::optional<TextViews> texts = extract_string_list(argument, kExtractFeaturesBatch.parameter);
   if (!texts) return nullptr;
-  std::vector<CustomFeatures> rows(texts->size());
-  // The interpreter lock stays held: pool threads touch only the copies.
-  parallel_for_index(texts->size(), [&](std::size_t i) {
-    const std::string& text = (*texts)[i];
-    rows[i] = extract_custom_features(text, to_lower(text));
+  const std::span<const std::string_view> views = texts->views();
+  std::vector<CustomFeatures> rows(views.size());
+  // The interpreter lock stays held while pool threads read the texts.
+  parallel_for_index(views.size(), [&](std::size_t i) {
+    rows[i] = extract_custom_features(views[i], to_lower(views[i]));
   });
   texts.reset();
   return feature_vectors_to_py(rows);

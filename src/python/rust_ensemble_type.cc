@@ -108,10 +108,10 @@ PyObject* predict(const CallableName& callable, PyObject* self, PyObject* args, 
   if (argument == nullptr) return nullptr;
   std::optional<SharedBorrow> borrow = SharedBorrow::take(self);
   if (!borrow) return nullptr;
-  std::optional<std::vector<std::string>> emails =
-      extract_string_list(argument, callable.parameter);
+  std::optional<TextViews> emails = extract_string_list(argument, callable.parameter);
   if (!emails) return nullptr;
-  auto result = body(borrow->ensemble(), *emails);
+  // The interpreter lock stays held while pool threads read the e-mails.
+  auto result = body(borrow->ensemble(), emails->views());
   emails.reset();
   return convert(result);
 }

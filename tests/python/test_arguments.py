@@ -3,6 +3,8 @@ pass through unwrapped, and arguments that ask for more memory than there is (a
 len() that over-reports, strings or sequences too large to copy), each in a
 child under a memory ceiling (isolated.run), since either used to abort the
 interpreter; the sound outcomes are the honest result and MemoryError."""
+import sys
+
 import pytest
 
 import isolated
@@ -71,6 +73,52 @@ def test_errors_of_items_and_iteration(ensemble):
         features_batch(_RaisingSequence(TypeError("bad item")))
     assert str(info.value) == "argument 'texts': bad item"
     assert len(features_batch(_RaisingSequence(IndexError()))) == 1
+
+
+class _Text(str):
+    pass
+
+
+class _ClaimsAscii(str):
+    def isascii(self):
+        return True
+
+
+class _ClaimsNotAscii(str):
+    def isascii(self):
+        return False
+
+
+class _FreshTexts:
+    """Builds each text when asked, so only the callee holds it."""
+    def __len__(self):
+        return 40
+
+    def __getitem__(self, index):
+        if index >= 40:
+            raise IndexError(index)
+        return f"Subject: offer {index}\n\n" + ("caf\u00e9 " if index % 2 else "free ") * 500
+
+
+def test_texts_read_in_place_or_encoded_give_the_same_answers(ensemble):
+    # ASCII texts may be read in place and others encoded; a subclass's own
+    # isascii() must not decide which. Each batch row must equal the text
+    # converted on its own, and no text may keep a UTF-8 copy attached
+    # (which str.__sizeof__ would count).
+    texts = ["", "plain ASCII, Subject: FREE money!!!", "caf\u00e9 \u03a3\u03a3 \U0001F600 na\u00efve",
+             _Text("ASCII subclass <b>win</b>"), _Text("subclass \u00e9t\u00e9"),
+             _ClaimsAscii("not ASCII: \u00fcber \u00e9l\u00e8ve"), _ClaimsNotAscii("ASCII after all"),
+             "x" * 100_000 + " \u00c9"]
+    sizes = [sys.getsizeof(t) for t in texts]
+    assert features_batch(texts) == [features(t) for t in texts]
+    assert ensemble.predict_proba_batch(texts) == [
+        ensemble.predict_proba_batch([str(t)])[0] for t in texts]
+    assert [sys.getsizeof(t) for t in texts] == sizes
+    # Texts nothing else holds stay alive for the whole call.
+    fresh = _FreshTexts()
+    kept = [fresh[i] for i in range(len(fresh))]
+    assert ensemble.predict_proba_batch(fresh) == ensemble.predict_proba_batch(kept)
+    assert features_batch(fresh) == features_batch(kept)
 
 
 def test_over_reported_length_is_not_trusted(tiny_dir):

@@ -85,8 +85,12 @@ RustEnsemble assemble(ModelSet set) {
 
 XGBoostModel& trees(RustEnsemble& e) { return std::get<XGBoostModel>(e.base_models[3].classifier); }
 
+std::vector<std::string_view> views_of(const std::vector<std::string>& texts) {
+  return {texts.begin(), texts.end()};
+}
+
 TEST(Pipeline, LabelRules) {
-  const std::vector<std::string> two = {"a", "b"};
+  const std::vector<std::string_view> two = {"a", "b"};
   const std::tuple<double, const char*, bool> cases[] = {
       {0.0, "clean", true},  // a tie is clean, with the spam probability
       {std::log(0.7 / 0.3), "spam", true},
@@ -117,8 +121,8 @@ TEST(Pipeline, ResultsDoNotDependOnThePoolSize) {
   for (std::string& email : emails) email = testing_texts::random_text(rng, pieces, 250);
   std::vector<ProbabilityPair> single, many;
   // One thread and eight split the batch into blocks of different sizes.
-  run_on_pool_of(1, [&] { single = predict_proba_batch_impl(e, emails); });
-  run_on_pool_of(8, [&] { many = predict_proba_batch_impl(e, emails); });
+  run_on_pool_of(1, [&] { single = predict_proba_batch_impl(e, views_of(emails)); });
+  run_on_pool_of(8, [&] { many = predict_proba_batch_impl(e, views_of(emails)); });
   ASSERT_EQ(single.size(), many.size());
   for (std::size_t i = 0; i < single.size(); ++i) {
     EXPECT_TRUE(same_bits(single[i].clean_prob, many[i].clean_prob)) << i;
@@ -130,7 +134,7 @@ TEST(Pipeline, ResultsDoNotDependOnThePoolSize) {
 // the one met first going step by step: every transform before any scoring,
 // every row through model 1 before any row through model 2.
 TEST(Pipeline, FailureOrderAcrossBlocks) {
-  std::vector<std::string> emails(300, "free money");
+  std::vector<std::string_view> emails(300, "free money");
   emails[250] = "viagra offer";
   ModelSet set = model_set();
   set.model2.coef[0].resize(3);               // model 2 fails on every row
@@ -152,8 +156,9 @@ TEST(Pipeline, FailureOfABatchOfOneIsTheLowestModels) {
   set.tfidf[2] = tfidf_model({"fre", "ree"}, "none");
   set.tfidf[2].idf.resize(1);
   const RustEnsemble e = assemble(set);
+  const std::string_view kFreeMoney[] = {"free money"};
   for (int round = 0; round < 50; ++round) {
-    ASSERT_EQ(fatal_message([&] { predict_proba_batch_impl(e, {"free money"}); }),
+    ASSERT_EQ(fatal_message([&] { predict_proba_batch_impl(e, kFreeMoney); }),
               "index out of bounds: the len is 0 but the index is 0");
   }
 }
@@ -170,7 +175,7 @@ TEST(Pipeline, TreeWarningsComeInRowOrder) {
     root.no = 8;
     trees(e).trees[0] = testing_trees::shared_child_chain(depth, std::move(root));
     trees(e).pack();
-    std::vector<std::string> emails;
+    std::vector<std::string_view> emails;
     std::string expected;
     for (int i = 0; i < 300; ++i) {
       const bool tagged = (i * 7) % 5 == 0;
