@@ -29,13 +29,23 @@ struct PipelineOutput {
 
 // The steps of one e-mail, in the order the step-by-step road takes them: all
 // e-mails are lower-cased, then all featurised, then transformed by the four
-// vectorizers, then scaled, then scored by base models 1 to 4.
-enum Stage : std::size_t { kLowerCase, kFeaturing, kTransform, kScaling, kClassify, kStages };
+// vectorizers, then scaled, then scored by base models 1 to 4, then by the
+// meta classifier.
+enum Stage : std::size_t {
+  kLowerCase,
+  kFeaturing,
+  kTransform,
+  kScaling,
+  kClassify,
+  kMeta,
+  kStages
+};
 
 // The profile's counter of each stage that is not per model (classifying is
 // timed where it is done, with its model).
 constexpr std::atomic<std::uint64_t> StageProfile::*kStageCounters[kStages] = {
-    &StageProfile::lower_case, &StageProfile::features, nullptr, &StageProfile::scaling, nullptr};
+    &StageProfile::lower_case, &StageProfile::features, nullptr, &StageProfile::scaling, nullptr,
+    &StageProfile::meta};
 
 struct StepFailure {
   std::exception_ptr error;
@@ -46,12 +56,11 @@ struct StepFailure {
 using BlockFailures = std::array<StepFailure, kStages * kBaseModels>;
 
 // Rethrows the failure the step-by-step road would have reported: the
-// earliest stage; within the transforms the lowest model, an index failure
-// of any row before a shape failure of any row (a vectorizer checks its whole
-// batch against idf before it builds the matrix), then the lowest row; within
-// scoring the lowest model, then the lowest row. Blocks hold ascending rows,
-// and a block's transform reports its own first index failure, else its
-// first shape failure.
+// earliest stage; within the transforms the lowest model, an index
+// failure of any row before a shape failure of any row (a vectorizer checks its whole batch against
+// idf before it builds the matrix), then the lowest row; within scoring the lowest model, then the
+// lowest row. Blocks hold ascending rows, and a block's transform reports its own first index
+// failure, else its first shape failure.
 void rethrow_first_failure(const std::vector<BlockFailures>& blocks) {
   for (std::size_t stage = 0; stage < kStages; ++stage) {
     for (std::size_t m = 0; m < kBaseModels; ++m) {
@@ -128,7 +137,45 @@ std::vector<std::size_t> block_starts(EmailBatch emails) {
   return starts;
 }
 
-// Steps 1 to 5 for a batch, block by block. Every step is per e-mail (a
+// Each e-mail's meta row (the four base pairs, then its raw features), with
+// the "DEBUG" lines of a batch of one, scored by the meta classifier. Rows are
+// independent, so a block's pairs are those of the whole batch.
+std::vector<ProbabilityPair> meta_predict(
+    const RustEnsemble& ensemble, std::span<const CustomFeatures> features,
+    const std::array<std::span<const ProbabilityPair>, kBaseModels>& base, bool debug_lines) {
+  const std::size_t n = features.size();
+  std::vector<std::vector<double>> meta_rows(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    std::vector<double>& row = meta_rows[i];
+    row.reserve(kMetaWidth);
+    for (std::size_t m = 0; m < kBaseModels; ++m) {
+      const ProbabilityPair& pair = base[m][i];
+      row.push_back(pair.clean_prob);
+      row.push_back(pair.spam_prob);
+      if (debug_lines) {
+        write_stderr_line("DEBUG: Model " + std::to_string(m + 1) +
+                          " predictions: clean=" + format_fixed6(pair.clean_prob) +
+                          ", spam=" + format_fixed6(pair.spam_prob));
+      }
+    }
+    if (ensemble.include_custom_features_in_meta) {
+      const CustomFeatures& raw = features[i];
+      if (debug_lines) {
+        write_stderr_line("DEBUG: Custom features (first 10): " +
+                          format_debug_list(std::span<const double>(raw.data(), 10)));
+      }
+      row.insert(row.end(), raw.begin(), raw.end());
+      if (debug_lines) {
+        write_stderr_line("DEBUG: Full meta-features (first 16): " +
+                          format_debug_list(std::span<const double>(
+                              row.data(), std::min<std::size_t>(row.size(), 16))));
+      }
+    }
+  }
+  return ensemble.meta_classifier.predict_proba(dense_rows_to_csr(meta_rows));
+}
+
+// The steps for a batch, block by block. Every step is per e-mail (a
 // TF-IDF row depends on its own text only), so each value is the one the
 // whole-batch steps compute, and no whole-batch matrix is ever built. A batch
 // of several blocks runs them side by side on the pool; a batch of one block
@@ -137,16 +184,18 @@ std::vector<std::size_t> block_starts(EmailBatch emails) {
 // kept per block and stage and the one the step-by-step road meets first is
 // rethrown. A base model that may warn is not scored in the pool's tasks: its
 // blocks are scored afterwards, in row order on the calling thread, and only
-// when nothing failed, so its warnings come as the step-by-step road writes
-// them.
+// when nothing failed before the meta classifier, so its warnings come as the
+// step-by-step road writes them; the meta classifier scores those blocks last.
 class BlockRunner {
  public:
   BlockRunner(const RustEnsemble& ensemble, EmailBatch emails,
-              std::vector<CustomFeatures>& features, PipelineOutput& out, StageProfile* profile)
+              std::vector<CustomFeatures>& features, PipelineOutput& out, bool debug_lines,
+              StageProfile* profile)
       : ensemble_(ensemble),
         emails_(emails),
         features_(features),
         out_(out),
+        debug_lines_(debug_lines),
         profile_(profile),
         n_(emails.size()),
         starts_(block_starts(emails)),
@@ -154,6 +203,7 @@ class BlockRunner {
         failures_(blocks_),
         deferred_(blocks_) {
     for (std::vector<ProbabilityPair>& pairs : out_.base) pairs.resize(n_);
+    out_.final_pairs.resize(n_);
     for (std::size_t m = 0; m < kBaseModels; ++m) {
       const TfidfVectorizer& vectorizer = ensemble_.base_models[m].vectorizer;
       auto same = [&](const std::vector<std::size_t>& group) {
@@ -176,12 +226,16 @@ class BlockRunner {
     }
     rethrow_first_failure(failures_);
     for (std::size_t b = 0; b < blocks_; ++b) {
+      bool any_deferred = false;
       for (std::size_t m = 0; m < kBaseModels; ++m) {
         if (!deferred_[b][m]) continue;
+        any_deferred = true;
         score(m, *deferred_[b][m], begin(b));
         deferred_[b][m].reset();
       }
+      if (any_deferred) attempt(b, kMeta, 0, [&] { score_meta(b); });
     }
+    rethrow_first_failure(failures_);
   }
 
  private:
@@ -197,6 +251,25 @@ class BlockRunner {
     return profile_ != nullptr ? &(profile_->*stage)[m] : nullptr;
   }
 
+  // Runs `step` of block `b`, timed, and keeps what it throws as the block's
+  // failure at that stage and model. Returns whether it succeeded.
+  template <typename Step>
+  bool attempt(std::size_t b, Stage stage, std::size_t m, const Step& step) {
+    StepFailure& failure = failures_[b][stage * kBaseModels + m];
+    try {
+      timed(stage == kClassify    ? nullptr
+            : stage == kTransform ? counter(&StageProfile::transform, m)
+                                  : counter(kStageCounters[stage]),
+            step);
+      return true;
+    } catch (const FatalError& error) {
+      failure = {std::current_exception(), error.kind() == FatalError::Kind::kOutsideShape};
+    } catch (...) {
+      failure = {std::current_exception(), false};
+    }
+    return false;
+  }
+
   void score(std::size_t m, const CsrMatrix& joined, std::size_t first_row) {
     timed(counter(&StageProfile::classify, m), [&] {
       std::vector<ProbabilityPair> pairs = ensemble_.base_models[m].predict_proba(joined);
@@ -204,23 +277,20 @@ class BlockRunner {
     });
   }
 
+  void score_meta(std::size_t b) {
+    const std::size_t first = begin(b), rows = begin(b + 1) - first;
+    std::array<std::span<const ProbabilityPair>, kBaseModels> base;
+    for (std::size_t m = 0; m < kBaseModels; ++m) base[m] = {out_.base[m].data() + first, rows};
+    std::vector<ProbabilityPair> pairs =
+        meta_predict(ensemble_, std::span<const CustomFeatures>(features_.data() + first, rows),
+                     base, debug_lines_);
+    std::copy(pairs.begin(), pairs.end(), out_.final_pairs.begin() + first);
+  }
+
   void run_block(std::size_t b, bool on_calling_thread) {
     const std::size_t first = begin(b), last = begin(b + 1), rows = last - first;
-    BlockFailures& failed = failures_[b];
     auto attempt = [&](Stage stage, std::size_t m, const auto& step) {
-      try {
-        timed(stage == kClassify    ? nullptr
-              : stage == kTransform ? counter(&StageProfile::transform, m)
-                                    : counter(kStageCounters[stage]),
-              step);
-        return true;
-      } catch (const FatalError& error) {
-        failed[stage * kBaseModels + m] = {std::current_exception(),
-                                           error.kind() == FatalError::Kind::kOutsideShape};
-      } catch (...) {
-        failed[stage * kBaseModels + m] = {std::current_exception(), false};
-      }
-      return false;
+      return this->attempt(b, stage, m, step);
     };
 
     std::vector<std::string> lowered(rows);
@@ -271,6 +341,7 @@ class BlockRunner {
         })) {
       return;
     }
+    bool any_deferred = false;
     for (std::size_t m = 0; m < kBaseModels; ++m) {
       CsrMatrix joined;
       timed(counter(&StageProfile::join, m),
@@ -278,17 +349,20 @@ class BlockRunner {
       tfidf[m] = CsrMatrix();
       if (!on_calling_thread && ensemble_.base_models[m].may_warn()) {
         deferred_[b][m] = std::move(joined);
+        any_deferred = true;
         continue;
       }
       if (!attempt(kClassify, m, [&] { score(m, joined, first); })) return;
     }
+    if (!any_deferred) attempt(kMeta, 0, [&] { score_meta(b); });
   }
 
   const RustEnsemble& ensemble_;
   const EmailBatch emails_;
   std::vector<CustomFeatures>& features_;
   PipelineOutput& out_;
-  StageProfile* profile_;  // null unless the call is profiled
+  const bool debug_lines_;  // the "DEBUG" lines of a batch of one
+  StageProfile* profile_;   // null unless the call is profiled
   const std::size_t n_;
   const std::vector<std::size_t> starts_;  // of each block, then n_
   const std::size_t blocks_;
@@ -298,51 +372,12 @@ class BlockRunner {
   std::vector<std::array<std::optional<CsrMatrix>, kBaseModels>> deferred_;
 };
 
-// Steps 6 and 7: each e-mail's meta row (the four base pairs, then its raw
-// features), with the "DEBUG" lines of a batch of one, and the meta classifier.
-std::vector<ProbabilityPair> meta_predict(
-    const RustEnsemble& ensemble, const std::vector<CustomFeatures>& features,
-    const std::array<std::vector<ProbabilityPair>, kBaseModels>& base, bool debug_lines) {
-  const std::size_t n = features.size();
-  std::vector<std::vector<double>> meta_rows(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    std::vector<double>& row = meta_rows[i];
-    row.reserve(kMetaWidth);
-    for (std::size_t m = 0; m < kBaseModels; ++m) {
-      const ProbabilityPair& pair = base[m][i];
-      row.push_back(pair.clean_prob);
-      row.push_back(pair.spam_prob);
-      if (debug_lines) {
-        write_stderr_line("DEBUG: Model " + std::to_string(m + 1) +
-                          " predictions: clean=" + format_fixed6(pair.clean_prob) +
-                          ", spam=" + format_fixed6(pair.spam_prob));
-      }
-    }
-    if (ensemble.include_custom_features_in_meta) {
-      const CustomFeatures& raw = features[i];
-      if (debug_lines) {
-        write_stderr_line("DEBUG: Custom features (first 10): " +
-                          format_debug_list(std::span<const double>(raw.data(), 10)));
-      }
-      row.insert(row.end(), raw.begin(), raw.end());
-      if (debug_lines) {
-        write_stderr_line("DEBUG: Full meta-features (first 16): " +
-                          format_debug_list(std::span<const double>(
-                              row.data(), std::min<std::size_t>(row.size(), 16))));
-      }
-    }
-  }
-  return ensemble.meta_classifier.predict_proba(dense_rows_to_csr(meta_rows));
-}
-
 PipelineOutput run_pipeline(const RustEnsemble& ensemble, EmailBatch emails, bool debug_lines,
                             StageProfile* profile = nullptr) {
   const std::size_t n = emails.size();
   std::vector<CustomFeatures> features(n);
   PipelineOutput out;
-  BlockRunner(ensemble, emails, features, out, profile).run();
-  timed(profile != nullptr ? &profile->meta : nullptr,
-        [&] { out.final_pairs = meta_predict(ensemble, features, out.base, debug_lines); });
+  BlockRunner(ensemble, emails, features, out, debug_lines, profile).run();
   return out;
 }
 

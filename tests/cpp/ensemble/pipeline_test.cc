@@ -132,11 +132,15 @@ TEST(Pipeline, ResultsDoNotDependOnThePoolSize) {
 
 // Batches run block by block on the pool; the failure reported must still be
 // the one met first going step by step: every transform before any scoring,
-// every row through model 1 before any row through model 2.
+// every row through model 1 before any row through model 2, every base model
+// before the meta classifier.
 TEST(Pipeline, FailureOrderAcrossBlocks) {
   std::vector<std::string_view> emails(300, "free money");
   emails[250] = "viagra offer";
   ModelSet set = model_set();
+  set.meta_classifier.intercept.clear();  // the meta classifier fails on every row
+  EXPECT_EQ(fatal_message([&] { predict_proba_batch_impl(assemble(set), emails); }),
+            "index out of bounds: the len is 0 but the index is 0");
   set.model2.coef[0].resize(3);               // model 2 fails on every row
   set.model1.feature_log_prob[1].resize(12);  // model 1 too, at the third feature
   EXPECT_EQ(fatal_message([&] { predict_proba_batch_impl(assemble(set), emails); }),
@@ -186,6 +190,12 @@ TEST(Pipeline, TreeWarningsComeInRowOrder) {
     }
     CaptureStderr();
     predict_proba_batch_impl(e, emails);
+    EXPECT_EQ(GetCapturedStderr(), expected) << "depth " << depth;
+    // The meta classifier comes after every warning, even when it fails.
+    e.meta_classifier.intercept.clear();
+    CaptureStderr();
+    EXPECT_EQ(fatal_message([&] { predict_proba_batch_impl(e, emails); }),
+              "index out of bounds: the len is 0 but the index is 0");
     EXPECT_EQ(GetCapturedStderr(), expected) << "depth " << depth;
   }
 }
