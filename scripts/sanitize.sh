@@ -7,7 +7,7 @@
 #           embedding test with a sanitized copy of the module
 #   module  the Python module built with the same sanitizers (build-asan-module),
 #           the whole Python suite run against it with the runtime preloaded
-#   tsan    gcc, ThreadSanitizer: the vectorizer and pipeline tests (build-tsan),
+#   tsan    gcc, ThreadSanitizer: the pool, vectorizer and pipeline tests (build-tsan),
 #           against oneTBB rebuilt with ThreadSanitizer from the Debian source of
 #           the installed version (fetched with apt-get source, built once)
 #
@@ -132,14 +132,15 @@ build_tsan_onetbb() {  # prints the oneTBB CMake package directory
 }
 
 run_tsan() {
-  echo "== vectorizer and pipeline tests, gcc, ThreadSanitizer (build-tsan)"
+  echo "== pool, vectorizer and pipeline tests, gcc, ThreadSanitizer (build-tsan)"
   local tbb_dir
   tbb_dir="$(build_tsan_onetbb)" || { echo "!! could not build oneTBB with ThreadSanitizer" >&2; return 1; }
   configure build-tsan gcc -DVESKO_SANITIZE_THREAD=ON -DVESKO_BUILD_MODULE=OFF \
     -DVESKO_BUILD_TESTS=ON -DVESKO_BUILD_BENCH=OFF -DTBB_DIR="$tbb_dir" || return 1
   local targets=()
   local test
-  for test in "$ROOT"/tests/cpp/ensemble/*_test.cc "$ROOT"/tests/cpp/tfidf/*_test.cc; do
+  for test in "$ROOT"/tests/cpp/common/thread_pool_test.cc "$ROOT"/tests/cpp/ensemble/*_test.cc \
+      "$ROOT"/tests/cpp/tfidf/*_test.cc; do
     targets+=("$(basename "$test" .cc)")
   done
   cmake --build "$ROOT/build-tsan" -j "$JOBS" --target "${targets[@]}" || return 1

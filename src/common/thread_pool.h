@@ -14,8 +14,11 @@
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
+#include <tbb/task_group.h>
 
+#include <atomic>
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string_view>
@@ -78,6 +81,65 @@ void parallel_for_index(std::size_t n, const Body& body) {
                         for (std::size_t i = range.begin(); i != range.end(); ++i) body(i);
                       });
   });
+}
+
+// Runs body(i) for every i in [0, n) on the pool, each once ready(i) has
+// returned true. The calling thread calls ready(0), ready(1), ... in order,
+// alone, while the pool already runs the bodies of the indices made ready, so
+// work that only the calling thread may do (reading under a lock it holds)
+// overlaps the rest. When ready(i) returns false or throws, the bodies not
+// yet started are skipped (every one from i on), those started are waited
+// for, then false is returned or the exception rethrown. Exceptions thrown by
+// body reach the caller. Inside a pool task everything runs on that task's
+// thread, in index order.
+template <typename Ready, typename Body>
+bool parallel_for_each_ready(std::size_t n, const Ready& ready, const Body& body) {
+  if (pool_detail::task_depth > 0) {
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!ready(i)) return false;
+      body(i);
+    }
+    return true;
+  }
+  // Indices below `made_ready` are ready; kAbandoned once one is refused. The
+  // pool takes the indices as parallel_for_index does, and a body whose index
+  // is not ready yet waits for it: the calling thread makes indices ready far
+  // faster than bodies run, and joins the pool once it is done.
+  constexpr std::size_t kAbandoned = static_cast<std::size_t>(-1);
+  std::atomic<std::size_t> made_ready{0};
+  std::exception_ptr ready_failure;
+  pool_detail::arena_for_this_thread().execute([&] {
+    tbb::task_group tasks;
+    tasks.run([&] {
+      tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n),
+                        [&](const tbb::blocked_range<std::size_t>& range) {
+                          pool_detail::TaskScope scope;
+                          for (std::size_t i = range.begin(); i != range.end(); ++i) {
+                            std::size_t seen = made_ready.load(std::memory_order_acquire);
+                            while (seen != kAbandoned && seen <= i) {
+                              made_ready.wait(seen, std::memory_order_acquire);
+                              seen = made_ready.load(std::memory_order_acquire);
+                            }
+                            if (seen == kAbandoned) return;
+                            body(i);
+                          }
+                        });
+    });
+    for (std::size_t i = 0; i < n; ++i) {
+      bool is_ready = false;
+      try {
+        is_ready = ready(i);
+      } catch (...) {
+        ready_failure = std::current_exception();
+      }
+      made_ready.store(is_ready ? i + 1 : kAbandoned, std::memory_order_release);
+      made_ready.notify_all();
+      if (!is_ready) break;
+    }
+    tasks.wait();
+  });
+  if (ready_failure) std::rethrow_exception(ready_failure);
+  return made_ready.load() != kAbandoned;
 }
 
 }  // namespace vesko

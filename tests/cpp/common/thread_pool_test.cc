@@ -56,6 +56,47 @@ TEST(ParallelForIndexTest, VisitsEveryIndexOnceAndPassesExceptions) {
   EXPECT_THROW(parallel_for_index(100, throw_at_57), std::out_of_range);
 }
 
+// The calling thread makes indices ready in order while the pool runs the
+// bodies of those already ready; a body never runs before its index is ready,
+// nor twice, and nothing from a refused (or throwing) index on runs at all.
+TEST(ParallelForEachReadyTest, BodiesFollowReadinessAndStopAtTheFirstRefusal) {
+  const std::thread::id caller = std::this_thread::get_id();
+  for (const std::size_t refused : {std::size_t{1000}, std::size_t{0}, std::size_t{613}}) {
+    std::vector<std::atomic<int>> ready(1000), ran(1000);
+    std::size_t next = 0;
+    bool in_order = true;
+    const bool all = parallel_for_each_ready(
+        ready.size(),
+        [&](std::size_t i) {
+          in_order = in_order && i == next++ && std::this_thread::get_id() == caller;
+          if (i == refused) return false;
+          ready[i].store(1);
+          return true;
+        },
+        [&](std::size_t i) { ran[i].fetch_add(ready[i].load() == 1 ? 1 : 100); });
+    EXPECT_TRUE(in_order);
+    EXPECT_EQ(all, refused == 1000);
+    for (std::size_t i = 0; i < ran.size(); ++i) {
+      // Once one is refused, those ready but not yet started may be skipped.
+      ASSERT_TRUE(i < refused ? ran[i] == 1 || (refused < 1000 && ran[i] == 0) : ran[i] == 0) << i;
+    }
+  }
+  std::atomic<int> ran{0};
+  const auto throw_at_5 = [](std::size_t i) {
+    if (i == 5) throw std::out_of_range("5");
+    return true;
+  };
+  EXPECT_THROW(parallel_for_each_ready(10, throw_at_5, [&](std::size_t) { ++ran; }),
+               std::out_of_range);
+  EXPECT_LE(ran.load(), 5);
+  const auto throw_body = [](std::size_t i) {
+    if (i == 7) throw std::out_of_range("7");
+  };
+  EXPECT_THROW(parallel_for_each_ready(
+                   10, [](std::size_t) { return true; }, throw_body),
+               std::out_of_range);
+}
+
 using Loop = std::function<void(std::size_t, const std::function<void(std::size_t)>&)>;
 
 // The distinct threads that run a loop over slow bodies, some of which start
