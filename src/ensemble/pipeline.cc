@@ -113,19 +113,26 @@ void timed(std::atomic<std::uint64_t>* counter, const Step& step) {
 // e-mails of uneven length (a few long ones do not end up in one late block);
 // and never one e-mail of a batch of several (the boosted trees trace a
 // one-row matrix).
-std::vector<std::size_t> block_starts(EmailBatch emails) {
+std::vector<std::size_t> block_starts(EmailBatch emails, const LateEmails* late) {
   constexpr std::size_t kMaxRows = 32;
   const std::size_t n = emails.size();
   std::vector<std::size_t> starts = {0};
   if (n == 0) return starts;
+  std::vector<std::size_t> sizes(n);
+  for (std::size_t i = 0; i < n; ++i) sizes[i] = emails[i].size();
+  if (late != nullptr) {
+    for (std::size_t k = 0; k < late->indices.size(); ++k) {
+      sizes[late->indices[k]] = late->estimated_sizes[k];
+    }
+  }
   std::size_t total = 0;
-  for (std::string_view email : emails) total += email.size();
+  for (std::size_t size : sizes) total += size;
   const std::size_t target = std::max<std::size_t>(total / (8 * thread_pool_size()), 1);
   std::size_t rows = 0;
   std::size_t bytes = 0;
   for (std::size_t i = 0; i < n; ++i) {
     ++rows;
-    bytes += emails[i].size();
+    bytes += sizes[i];
     const std::size_t left = n - i - 1;
     if ((rows >= kMaxRows || (rows >= 2 && bytes >= target)) && left != 1 && left != 0) {
       starts.push_back(i + 1);
@@ -188,17 +195,18 @@ std::vector<ProbabilityPair> meta_predict(
 // step-by-step road writes them; the meta classifier scores those blocks last.
 class BlockRunner {
  public:
-  BlockRunner(const RustEnsemble& ensemble, EmailBatch emails,
+  BlockRunner(const RustEnsemble& ensemble, EmailBatch emails, const LateEmails* late,
               std::vector<CustomFeatures>& features, PipelineOutput& out, bool debug_lines,
               StageProfile* profile)
       : ensemble_(ensemble),
         emails_(emails),
+        late_(late),
         features_(features),
         out_(out),
         debug_lines_(debug_lines),
         profile_(profile),
         n_(emails.size()),
-        starts_(block_starts(emails)),
+        starts_(block_starts(emails, late)),
         blocks_(starts_.size() - 1),
         failures_(blocks_),
         deferred_(blocks_) {
@@ -219,11 +227,16 @@ class BlockRunner {
   }
 
   void run() {
+    bool all_ready = true;
     if (blocks_ == 1) {
-      run_block(0, /*on_calling_thread=*/true);
+      all_ready = make_ready(0);
+      if (all_ready) run_block(0, /*on_calling_thread=*/true);
     } else {
-      parallel_for_index(blocks_, [&](std::size_t b) { run_block(b, false); });
+      all_ready = parallel_for_each_ready(
+          blocks_, [&](std::size_t b) { return make_ready(b); },
+          [&](std::size_t b) { run_block(b, false); });
     }
+    if (!all_ready) throw BatchAbandoned();
     rethrow_first_failure(failures_);
     for (std::size_t b = 0; b < blocks_; ++b) {
       bool any_deferred = false;
@@ -240,6 +253,17 @@ class BlockRunner {
 
  private:
   std::size_t begin(std::size_t block) const { return starts_[block]; }
+
+  // Makes the late e-mails of block `b` ready, in order; called for
+  // blocks 0, 1, ... in turn, on the calling thread.
+  bool make_ready(std::size_t b) {
+    if (late_ == nullptr) return true;
+    const std::span<const std::size_t> indices = late_->indices;
+    for (; next_late_ < indices.size() && indices[next_late_] < begin(b + 1); ++next_late_) {
+      if (!late_->make_ready(indices[next_late_])) return false;
+    }
+    return true;
+  }
 
   // Where a step's time goes in a profiled call; null otherwise.
   std::atomic<std::uint64_t>* counter(std::atomic<std::uint64_t> StageProfile::*stage) const {
@@ -359,6 +383,8 @@ class BlockRunner {
 
   const RustEnsemble& ensemble_;
   const EmailBatch emails_;
+  const LateEmails* const late_;  // null when every e-mail is ready
+  std::size_t next_late_ = 0;     // the first of late_->indices not yet made ready
   std::vector<CustomFeatures>& features_;
   PipelineOutput& out_;
   const bool debug_lines_;  // the "DEBUG" lines of a batch of one
@@ -372,12 +398,12 @@ class BlockRunner {
   std::vector<std::array<std::optional<CsrMatrix>, kBaseModels>> deferred_;
 };
 
-PipelineOutput run_pipeline(const RustEnsemble& ensemble, EmailBatch emails, bool debug_lines,
-                            StageProfile* profile = nullptr) {
+PipelineOutput run_pipeline(const RustEnsemble& ensemble, EmailBatch emails, const LateEmails* late,
+                            bool debug_lines, StageProfile* profile = nullptr) {
   const std::size_t n = emails.size();
   std::vector<CustomFeatures> features(n);
   PipelineOutput out;
-  BlockRunner(ensemble, emails, features, out, debug_lines, profile).run();
+  BlockRunner(ensemble, emails, late, features, out, debug_lines, profile).run();
   return out;
 }
 
@@ -388,13 +414,14 @@ LabelProbability final_label(const ProbabilityPair& pair, double probability_if_
 
 }  // namespace
 
-std::vector<ProbabilityPair> stacked_predict_proba(const RustEnsemble& ensemble,
-                                                   EmailBatch emails) {
-  return run_pipeline(ensemble, emails, emails.size() == 1).final_pairs;
+std::vector<ProbabilityPair> stacked_predict_proba(const RustEnsemble& ensemble, EmailBatch emails,
+                                                   const LateEmails* late) {
+  return run_pipeline(ensemble, emails, late, emails.size() == 1).final_pairs;
 }
 
-std::vector<LabelProbability> predict_batch_impl(const RustEnsemble& ensemble, EmailBatch emails) {
-  std::vector<ProbabilityPair> pairs = stacked_predict_proba(ensemble, emails);
+std::vector<LabelProbability> predict_batch_impl(const RustEnsemble& ensemble, EmailBatch emails,
+                                                 const LateEmails* late) {
+  std::vector<ProbabilityPair> pairs = stacked_predict_proba(ensemble, emails, late);
   std::vector<LabelProbability> labels;
   labels.reserve(pairs.size());
   for (const ProbabilityPair& pair : pairs) labels.push_back(final_label(pair, pair.clean_prob));
@@ -402,19 +429,20 @@ std::vector<LabelProbability> predict_batch_impl(const RustEnsemble& ensemble, E
 }
 
 std::vector<ProbabilityPair> predict_proba_batch_impl(const RustEnsemble& ensemble,
-                                                      EmailBatch emails) {
-  return stacked_predict_proba(ensemble, emails);
+                                                      EmailBatch emails, const LateEmails* late) {
+  return stacked_predict_proba(ensemble, emails, late);
 }
 
 std::vector<ProbabilityPair> stacked_predict_proba_profiled(const RustEnsemble& ensemble,
                                                             EmailBatch emails,
                                                             StageProfile& profile) {
-  return run_pipeline(ensemble, emails, emails.size() == 1, &profile).final_pairs;
+  return run_pipeline(ensemble, emails, nullptr, emails.size() == 1, &profile).final_pairs;
 }
 
 std::vector<BaseAndFinalPrediction> predict_with_base_models_impl(const RustEnsemble& ensemble,
-                                                                  EmailBatch emails) {
-  PipelineOutput out = run_pipeline(ensemble, emails, false);
+                                                                  EmailBatch emails,
+                                                                  const LateEmails* late) {
+  PipelineOutput out = run_pipeline(ensemble, emails, late, false);
   std::vector<BaseAndFinalPrediction> predictions(emails.size());
   for (std::size_t i = 0; i < emails.size(); ++i) {
     for (std::size_t m = 0; m < kBaseModels; ++m) {

@@ -13,6 +13,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,21 @@ namespace vesko {
 
 // A batch's e-mails, as views of texts that outlive the call.
 using EmailBatch = std::span<const std::string_view>;
+
+// E-mails of a batch that the calling thread makes ready while the pool
+// already works on the others: texts it must first convert, one by one, under
+// a lock that only it holds. Until make_ready(i) has returned true, the view
+// of e-mail i is not read, and its size for splitting the batch into blocks
+// is the estimate.
+struct LateEmails {
+  std::span<const std::size_t> indices;          // ascending
+  std::span<const std::size_t> estimated_sizes;  // one per index
+  std::function<bool(std::size_t index)> make_ready;
+};
+
+// Thrown when make_ready returned false: the batch is abandoned, and the
+// reason is the caller's to report. Nothing it started is still running.
+struct BatchAbandoned {};
 
 struct LabelProbability {
   const char* label;  // "spam" or "clean"
@@ -38,21 +54,27 @@ struct BaseAndFinalPrediction {
 // The meta classifier's (clean, spam) pair per e-mail, in input order. For a
 // batch of exactly one e-mail writes the "DEBUG" lines of each base model's
 // pair, the first 10 features and the first 16 meta-features. Throws
-// FatalError when the model files disagree with each other.
-std::vector<ProbabilityPair> stacked_predict_proba(const RustEnsemble& ensemble, EmailBatch emails);
+// FatalError when the model files disagree with each other. E-mails named by
+// `late` are made ready during the call; when one cannot be, throws
+// BatchAbandoned instead of any FatalError. So do the three methods below.
+std::vector<ProbabilityPair> stacked_predict_proba(const RustEnsemble& ensemble, EmailBatch emails,
+                                                   const LateEmails* late = nullptr);
 
 // ("spam", spam) when spam > clean, else ("clean", clean).
-std::vector<LabelProbability> predict_batch_impl(const RustEnsemble& ensemble, EmailBatch emails);
+std::vector<LabelProbability> predict_batch_impl(const RustEnsemble& ensemble, EmailBatch emails,
+                                                 const LateEmails* late = nullptr);
 
 // stacked_predict_proba unchanged.
 std::vector<ProbabilityPair> predict_proba_batch_impl(const RustEnsemble& ensemble,
-                                                      EmailBatch emails);
+                                                      EmailBatch emails,
+                                                      const LateEmails* late = nullptr);
 
 // Each base model's label ("spam" when its spam probability > 0.5) with its
 // spam probability, and the final label with the final spam probability. No
 // "DEBUG" lines of the ensemble's own.
 std::vector<BaseAndFinalPrediction> predict_with_base_models_impl(const RustEnsemble& ensemble,
-                                                                  EmailBatch emails);
+                                                                  EmailBatch emails,
+                                                                  const LateEmails* late = nullptr);
 
 // Where a call's time goes, for the stage benchmark: the nanoseconds each step
 // took, summed over every block and every thread that ran it. Vectorizers

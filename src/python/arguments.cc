@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 namespace vesko::py {
 namespace {
@@ -18,6 +19,7 @@ struct Ref {
   Ref& operator=(const Ref&) = delete;
   ~Ref() { Py_XDECREF(object); }
   PyObject* get() const { return object; }
+  PyObject* release() { return std::exchange(object, nullptr); }
   explicit operator bool() const { return object != nullptr; }
 };
 
@@ -43,6 +45,20 @@ std::optional<std::string> convert_string(PyObject* object) {
   return utf8_copy(object);
 }
 
+// Called with an item's failure pending. Converting item by item, a text
+// before it that cannot be encoded would have failed first: its error
+// replaces the pending one.
+std::nullopt_t report_earlier_encoding_failure(TextViews& texts) {
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  Ref pending_type(type), pending_value(value), pending_traceback(traceback);
+  if (!texts.make_all_ready()) return std::nullopt;
+  PyErr_Restore(pending_type.release(), pending_value.release(), pending_traceback.release());
+  return std::nullopt;
+}
+
 std::optional<TextViews> convert_string_list(PyObject* object) {
   if (PyUnicode_Check(object)) {
     set_type_error("Can't extract `str` to `Vec`");
@@ -52,7 +68,9 @@ std::optional<TextViews> convert_string_list(PyObject* object) {
     set_conversion_refusal(object, "Sequence");
     return std::nullopt;
   }
-  TextViews texts;
+  // Iterating an exact list or tuple runs no Python code, so encoding can
+  // wait until the pool is at work.
+  TextViews texts(/*defer_encoding=*/PyList_CheckExact(object) || PyTuple_CheckExact(object));
   // len() is only a hint: a sequence may claim any length (2**62) and then
   // yield far fewer items, so it never sizes more than a small first block;
   // the lists grow as items really arrive.
@@ -68,9 +86,9 @@ std::optional<TextViews> convert_string_list(PyObject* object) {
     Ref item(raw_item);
     if (!PyUnicode_Check(item.get())) {
       set_conversion_refusal(item.get(), "PyString");
-      return std::nullopt;
+      return report_earlier_encoding_failure(texts);
     }
-    if (!texts.append(item.get())) return std::nullopt;
+    if (!texts.append(item.get())) return report_earlier_encoding_failure(texts);
   }
   if (PyErr_Occurred()) return std::nullopt;
   return texts;

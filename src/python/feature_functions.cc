@@ -29,6 +29,10 @@ PyObject* extract_features_batch(PyObject* /*module*/, PyObject* args, PyObject*
   if (argument == nullptr) return nullptr;
   std::optional<TextViews> texts = extract_string_list(argument, kExtractFeaturesBatch.parameter);
   if (!texts) return nullptr;
+  if (!texts->make_all_ready()) {
+    wrap_argument_error(kExtractFeaturesBatch.parameter);
+    return nullptr;
+  }
   const std::span<const std::string_view> views = texts->views();
   std::vector<CustomFeatures> rows(views.size());
   // The interpreter lock stays held while pool threads read the texts.

@@ -110,10 +110,16 @@ PyObject* predict(const CallableName& callable, PyObject* self, PyObject* args, 
   if (!borrow) return nullptr;
   std::optional<TextViews> emails = extract_string_list(argument, callable.parameter);
   if (!emails) return nullptr;
-  // The interpreter lock stays held while pool threads read the e-mails.
-  auto result = body(borrow->ensemble(), emails->views());
-  emails.reset();
-  return convert(result);
+  // The interpreter lock stays held while pool threads read the e-mails; the
+  // calling thread encodes those still to be encoded meanwhile.
+  try {
+    auto result = body(borrow->ensemble(), emails->views(), &emails->late());
+    emails.reset();
+    return convert(result);
+  } catch (const BatchAbandoned&) {  // one could not be encoded: its error is set
+    wrap_argument_error(callable.parameter);
+    return nullptr;
+  }
 }
 
 constexpr CallableName kLoad{"RustEnsemble", "load", "model_dir"};

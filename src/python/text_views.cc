@@ -41,7 +41,8 @@ void make_room_for_one(std::vector<T>& list) {
 
 }  // namespace
 
-TextViews::TextViews() : is_ascii_(look_up_is_ascii()) {}
+TextViews::TextViews(bool defer_encoding)
+    : is_ascii_(look_up_is_ascii()), defer_encoding_(defer_encoding) {}
 
 TextViews::~TextViews() {
   for (PyObject* reference : references_) Py_DECREF(reference);
@@ -51,7 +52,12 @@ TextViews::~TextViews() {
 TextViews::TextViews(TextViews&& other) noexcept
     : references_(std::move(other.references_)),
       views_(std::move(other.views_)),
-      is_ascii_(std::exchange(other.is_ascii_, nullptr)) {
+      is_ascii_(std::exchange(other.is_ascii_, nullptr)),
+      defer_encoding_(other.defer_encoding_),
+      deferred_(std::move(other.deferred_)),
+      deferred_texts_(std::move(other.deferred_texts_)),
+      deferred_sizes_(std::move(other.deferred_sizes_)),
+      next_deferred_(other.next_deferred_) {
   other.references_.clear();
 }
 
@@ -64,6 +70,12 @@ bool TextViews::append(PyObject* text) {
   // Room first, so that nothing below can fail once a reference is taken.
   make_room_for_one(references_);
   make_room_for_one(views_);
+  if (defer_encoding_) {
+    make_room_for_one(deferred_);
+    make_room_for_one(deferred_texts_);
+    make_room_for_one(deferred_sizes_);
+  }
+  const std::size_t index = views_.size();
 
   if (is_ascii_ != nullptr) {
     PyObject* answer = PyObject_CallFunctionObjArgs(is_ascii_, text, nullptr);
@@ -80,6 +92,24 @@ bool TextViews::append(PyObject* text) {
       return true;
     }
   }
+  if (!defer_encoding_) {
+    views_.emplace_back();
+    if (encode(text, index)) return true;
+    views_.pop_back();
+    return false;
+  }
+  const Py_ssize_t length = PyUnicode_GetLength(text);
+  if (length < 0) return false;
+  Py_INCREF(text);
+  references_.push_back(text);
+  views_.emplace_back();
+  deferred_.push_back(index);
+  deferred_texts_.push_back(text);
+  deferred_sizes_.push_back(static_cast<std::size_t>(length));
+  return true;
+}
+
+bool TextViews::encode(PyObject* text, std::size_t index) {
   PyObject* encoded = PyUnicode_AsUTF8String(text);
   if (encoded == nullptr) return false;
   char* data = nullptr;
@@ -89,7 +119,35 @@ bool TextViews::append(PyObject* text) {
     return false;
   }
   references_.push_back(encoded);
-  views_.emplace_back(data, static_cast<std::size_t>(size));
+  views_[index] = std::string_view(data, static_cast<std::size_t>(size));
+  return true;
+}
+
+const LateEmails& TextViews::late() {
+  // Every encoding's reference fits without growing, so that making texts
+  // ready, which the pipeline does mid-batch, never allocates but in Python.
+  references_.reserve(references_.size() + (deferred_.size() - next_deferred_));
+  late_.indices = std::span<const std::size_t>(deferred_).subspan(next_deferred_);
+  late_.estimated_sizes = std::span<const std::size_t>(deferred_sizes_).subspan(next_deferred_);
+  late_.make_ready = [this](std::size_t index) { return make_ready(index); };
+  return late_;
+}
+
+bool TextViews::make_ready(std::size_t index) {
+  if (next_deferred_ >= deferred_.size() || deferred_[next_deferred_] != index) {
+    PyErr_SetString(PyExc_SystemError, "texts made ready out of order");
+    return false;
+  }
+  if (!encode(deferred_texts_[next_deferred_], index)) return false;
+  ++next_deferred_;
+  return true;
+}
+
+bool TextViews::make_all_ready() {
+  references_.reserve(references_.size() + (deferred_.size() - next_deferred_));
+  while (next_deferred_ < deferred_.size()) {
+    if (!make_ready(deferred_[next_deferred_])) return false;
+  }
   return true;
 }
 

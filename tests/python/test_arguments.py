@@ -46,6 +46,10 @@ def test_type_errors(ensemble, call, message):
     assert type(info.value) is TypeError and str(info.value) == message
 
 
+class _Items(list):
+    """A list whose items are converted one by one as they come."""
+
+
 class _RaisingSequence:
     """Yields "first", then raises `error`; its len() fails."""
     def __init__(self, error):
@@ -65,6 +69,26 @@ def test_errors_of_items_and_iteration(ensemble):
         with pytest.raises(UnicodeEncodeError) as info:  # not wrapped for the parameter
             call("a\ud800b")
         assert "argument" not in str(info.value)
+    # Items fail in order, however the texts of lists and tuples are encoded:
+    # a text that cannot be encoded before a non-str, the non-str before it;
+    # also when the bad text comes late in a batch the pool is already at.
+    texts = [f"caf\u00e9 {i} " * (i % 50) for i in range(400)]
+    bad = "d\u00e9j\u00e0 \ud800"
+    for container in (list, tuple, _Items):
+        for call in (features_batch, ensemble.predict_batch, ensemble.predict_proba_batch,
+                     ensemble.predict_with_base_models):
+            for before, after, error in ((bad, 5, UnicodeEncodeError), (5, bad, TypeError)):
+                with pytest.raises(error) as info:
+                    call(container(texts[:300] + [before] + texts[300:] + [after]))
+                if error is TypeError:
+                    assert str(info.value) == (
+                        "argument 'emails': 'int' object cannot be converted to 'PyString'"
+                        if call is not features_batch else
+                        "argument 'texts': 'int' object cannot be converted to 'PyString'")
+                else:
+                    assert str(info.value) == ("'utf-8' codec can't encode character '\\ud800' "
+                                               "in position 5: surrogates not allowed")
+    assert ensemble.predict_proba_batch(texts) == ensemble.predict_proba_batch(_Items(texts))
     # A failing len() is only a hint lost; the iteration's errors pass through,
     # an exact TypeError reworded for the parameter, and IndexError ends it.
     with pytest.raises(KeyError):

@@ -130,6 +130,41 @@ TEST(Pipeline, ResultsDoNotDependOnThePoolSize) {
   }
 }
 
+// E-mails made ready during the call, while the pool is at work, give the
+// results of e-mails ready before it; one that cannot be made ready abandons
+// the batch, whatever else fails.
+TEST(Pipeline, LateEmails) {
+  std::vector<std::string> pieces = {"! <b>"}, texts(300);
+  for (const std::string& word : kWords) pieces.push_back(word + " ");
+  std::mt19937 rng(5);
+  for (std::string& text : texts) text = testing_texts::random_text(rng, pieces, 250);
+  const std::vector<std::string_view> ready = views_of(texts);
+  for (const std::size_t n : {std::size_t{300}, std::size_t{1}}) {
+    const EmailBatch all(ready.data(), n);
+    std::vector<std::size_t> indices, sizes;
+    for (std::size_t i = 0; i < n; i += 3) indices.push_back(i), sizes.push_back(1);
+    std::vector<std::string_view> emails(all.begin(), all.end());
+    for (std::size_t i : indices) emails[i] = {};
+    std::size_t refused = n;
+    const LateEmails late{indices, sizes, [&](std::size_t i) {
+                            emails[i] = ready[i];
+                            return i != refused;
+                          }};
+    const RustEnsemble e = assemble(model_set());
+    const std::vector<ProbabilityPair> expected = predict_proba_batch_impl(e, all);
+    const std::vector<ProbabilityPair> got = predict_proba_batch_impl(e, emails, &late);
+    ASSERT_EQ(got.size(), n);
+    for (std::size_t i = 0; i < n; ++i)
+      EXPECT_TRUE(same_bits(got[i].spam_prob, expected[i].spam_prob)) << i;
+
+    ModelSet broken = model_set();
+    broken.meta_classifier.intercept.clear();
+    refused = indices.back();
+    for (std::size_t i : indices) emails[i] = {};
+    EXPECT_THROW(predict_proba_batch_impl(assemble(broken), emails, &late), BatchAbandoned) << n;
+  }
+}
+
 // Batches run block by block on the pool; the failure reported must still be
 // the one met first going step by step: every transform before any scoring,
 // every row through model 1 before any row through model 2, every base model
