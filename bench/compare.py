@@ -294,6 +294,7 @@ def main():
     print(f"\n{'threads':>7} {'side':>8} {'seconds':>9} {'MB/s':>9} {'msgs/s':>10} {'ratio':>7} "
           f"{'peak RSS MiB':>13}")
     worst_difference = 0.0
+    seconds_by_threads = {}  # side -> {threads: seconds}
     for threads in sorted({1, all_threads}):
         ours_times, other_times, peaks = [], [], {}
         for _ in range(3 if args.against else 1):  # alternating, when there is another build
@@ -313,10 +314,18 @@ def main():
             other = statistics.median(other_times)
             rows.append(("other", other, f"{other / ours:6.2f}x"))
         rows.append(("sklearn", theirs, ""))
+        for side, seconds, _ in rows:
+            seconds_by_threads.setdefault(side, {})[threads] = seconds
         for side, seconds, ratio in rows:
             peak = f"{peaks[side] / 1024:13.1f}" if side in peaks else ""
             print(f"{threads:>7} {side:>8} {seconds:>9.3f} {megabytes / seconds:>9.2f} "
                   f"{len(texts) / seconds:>10.0f} {ratio:>7} {peak}")
+    if all_threads > 1:
+        efficiency = ", ".join(
+            f"{side} {100 * times[1] / (all_threads * times[all_threads]):.0f} %"
+            for side, times in seconds_by_threads.items() if side != "sklearn")
+        print(f"parallel efficiency at {all_threads} threads (one thread's time / "
+              f"{all_threads} / all threads' time): {efficiency}")
     print(f"agreement on the first {AGREEMENT_SAMPLE} e-mails: largest difference "
           f"{worst_difference:.3g} (tolerance {AGREEMENT_TOLERANCE:g})")
     if not worst_difference <= AGREEMENT_TOLERANCE:
