@@ -2,7 +2,7 @@
 // exactly one required parameter, by position or by keyword, and refuses
 // anything else with the TypeError texts Python users already match on.
 // Refusals are reported as a pending Python error; running short of memory
-// while copying throws std::bad_alloc, which the entry point (py_entry_point.h)
+// while copying throws std::bad_alloc, which the entry point (entry_point.h)
 // raises as MemoryError. Only the interface files include Python.h.
 #ifndef VESKO_PYTHON_ARGUMENTS_H_
 #define VESKO_PYTHON_ARGUMENTS_H_
