@@ -6,29 +6,20 @@
 #include <stdexcept>
 #include <utility>
 
+#include "common/thread_exit.h"
+#include "python/owned_reference.h"
+
 namespace vesko::py {
 namespace {
 
 constexpr std::size_t kMaxReservedStrings = 4096;
-
-// Owned reference that is released on scope exit.
-struct Ref {
-  PyObject* object;
-  explicit Ref(PyObject* o) : object(o) {}
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  ~Ref() { Py_XDECREF(object); }
-  PyObject* get() const { return object; }
-  PyObject* release() { return std::exchange(object, nullptr); }
-  explicit operator bool() const { return object != nullptr; }
-};
 
 void set_type_error(const std::string& message) {
   PyErr_SetString(PyExc_TypeError, message.c_str());
 }
 
 std::optional<std::string> utf8_copy(PyObject* text) {
-  Ref bytes(PyUnicode_AsUTF8String(text));
+  OwnedReference bytes(PyUnicode_AsUTF8String(text));
   if (!bytes) return std::nullopt;
   char* data = nullptr;
   Py_ssize_t size = 0;
@@ -53,7 +44,7 @@ std::nullopt_t report_earlier_encoding_failure(TextViews& texts) {
   PyObject* value = nullptr;
   PyObject* traceback = nullptr;
   PyErr_Fetch(&type, &value, &traceback);
-  Ref pending_type(type), pending_value(value), pending_traceback(traceback);
+  OwnedReference pending_type(type), pending_value(value), pending_traceback(traceback);
   if (!texts.make_all_ready()) return std::nullopt;
   PyErr_Restore(pending_type.release(), pending_value.release(), pending_traceback.release());
   return std::nullopt;
@@ -80,10 +71,10 @@ std::optional<TextViews> convert_string_list(PyObject* object) {
   } else {
     texts.reserve(std::min(static_cast<std::size_t>(length), kMaxReservedStrings));
   }
-  Ref iterator(PyObject_GetIter(object));
+  OwnedReference iterator(PyObject_GetIter(object));
   if (!iterator) return std::nullopt;
   while (PyObject* raw_item = PyIter_Next(iterator.get())) {
-    Ref item(raw_item);
+    OwnedReference item(raw_item);
     if (!PyUnicode_Check(item.get())) {
       set_conversion_refusal(item.get(), "PyString");
       return report_earlier_encoding_failure(texts);
@@ -134,7 +125,7 @@ PyObject* parse_single_argument(const CallableName& callable, PyObject* args, Py
         slot = value;
         continue;
       }
-      Ref shown(PyObject_Str(key));
+      OwnedReference shown(PyObject_Str(key));
       std::optional<std::string> text = shown ? utf8_copy(shown.get()) : std::nullopt;
       if (!text) {
         PyErr_Clear();
@@ -155,7 +146,7 @@ PyObject* parse_single_argument(const CallableName& callable, PyObject* args, Py
 
 void set_conversion_refusal(PyObject* object, const char* target) {
   std::string type_name = "<failed to extract type name>";
-  Ref qualname(
+  OwnedReference qualname(
       PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__"));
   if (qualname && PyUnicode_Check(qualname.get())) {
     if (std::optional<std::string> text = utf8_copy(qualname.get())) type_name = std::move(*text);
@@ -174,22 +165,23 @@ void wrap_argument_error(const char* parameter) {
     return;
   }
   PyErr_NormalizeException(&type, &value, &traceback);
-  Ref old_type(type);
-  Ref old_value(value);
-  Ref old_traceback(traceback);
+  OwnedReference old_type(type);
+  OwnedReference old_value(value);
+  OwnedReference old_traceback(traceback);
 
   std::string message;
-  Ref shown(PyObject_Str(old_value.get()));
+  OwnedReference shown(PyObject_Str(old_value.get()));
   if (std::optional<std::string> text = shown ? utf8_copy(shown.get()) : std::nullopt) {
     message = std::move(*text);
   }
   PyErr_Clear();
-  Ref cause(old_value ? PyException_GetCause(old_value.get()) : nullptr);
+  OwnedReference cause(old_value ? PyException_GetCause(old_value.get()) : nullptr);
 
   std::string wrapped = std::string("argument '") + parameter + "': " + message;
-  Ref text(PyUnicode_FromStringAndSize(wrapped.data(), static_cast<Py_ssize_t>(wrapped.size())));
+  OwnedReference text(
+      PyUnicode_FromStringAndSize(wrapped.data(), static_cast<Py_ssize_t>(wrapped.size())));
   if (!text) return;
-  Ref new_value(PyObject_CallFunctionObjArgs(PyExc_TypeError, text.get(), nullptr));
+  OwnedReference new_value(PyObject_CallFunctionObjArgs(PyExc_TypeError, text.get(), nullptr));
   if (!new_value) return;  // the failure to build it is the error now
   if (cause) {
     // PyException_SetCause steals the reference.
@@ -226,6 +218,8 @@ PyObject* set_error_from_current_exception() {
     PyErr_NoMemory();
   } catch (const std::exception& error) {
     set_runtime_error(error.what());
+  } catch (ThreadExit&) {
+    throw;
   } catch (...) {
     PyErr_SetString(PyExc_RuntimeError, "unknown internal failure");
   }

@@ -5,12 +5,19 @@
 // the function F that does the work, and whatever F lets escape (bad_alloc
 // while copying a huge argument, a fatal model mismatch) becomes the Python
 // exception of set_error_from_current_exception.
+//
+// The one unwind that goes on is a thread's exit (common/thread_exit.h): the
+// interpreter ends a daemon thread that way from inside a call, and it must
+// reach the thread's start. The thread holds no thread state by then, so no
+// error is set for it, and the entry point is not noexcept, which would turn
+// it into std::terminate.
 #ifndef VESKO_PYTHON_ENTRY_POINT_H_
 #define VESKO_PYTHON_ENTRY_POINT_H_
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "common/thread_exit.h"
 #include "python/arguments.h"
 
 namespace vesko::py {
@@ -20,9 +27,11 @@ struct EntryPoint;
 
 template <typename... Args, PyObject* (*Function)(Args...)>
 struct EntryPoint<Function> {
-  static PyObject* call(Args... args) noexcept {
+  static PyObject* call(Args... args) {
     try {
       return Function(args...);
+    } catch (ThreadExit&) {
+      throw;
     } catch (...) {
       return set_error_from_current_exception();
     }

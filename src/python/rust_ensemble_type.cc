@@ -12,6 +12,7 @@
 #include "ensemble/rust_ensemble.h"
 #include "python/arguments.h"
 #include "python/entry_point.h"
+#include "python/owned_reference.h"
 #include "python/results.h"
 
 namespace vesko::py {
@@ -64,7 +65,8 @@ class SharedBorrow {
   ~SharedBorrow() {
     if (object_ == nullptr) return;
     object_->borrow_flag.fetch_sub(1);
-    Py_DECREF(reinterpret_cast<PyObject*>(object_));
+    // Left behind by a thread that the interpreter ends (owned_reference.h).
+    if (holds_interpreter_lock()) Py_DECREF(reinterpret_cast<PyObject*>(object_));
   }
 
   const RustEnsemble& ensemble() const { return object_->ensemble; }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "python/owned_reference.h"
+
 // The module is built for the stable ABI of Python 3.9, where only
 // PyUnicode_AsUTF8String gives a string's UTF-8 text, as a fresh copy.
 // PyUnicode_AsUTF8AndSize joined the stable ABI in 3.10; given an ASCII
@@ -45,6 +47,8 @@ TextViews::TextViews(bool defer_encoding)
     : is_ascii_(look_up_is_ascii()), defer_encoding_(defer_encoding) {}
 
 TextViews::~TextViews() {
+  // Left behind by a thread that the interpreter ends (owned_reference.h).
+  if (!holds_interpreter_lock()) return;
   for (PyObject* reference : references_) Py_DECREF(reference);
   Py_XDECREF(is_ascii_);
 }
