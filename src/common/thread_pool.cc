@@ -1,11 +1,16 @@
 #include "common/thread_pool.h"
 
+#include <pthread.h>
 #include <tbb/global_control.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <mutex>
+
+#include "common/thread_exit.h"
 
 namespace vesko {
 namespace {
@@ -21,12 +26,24 @@ std::unique_ptr<tbb::global_control> lift_worker_cap(std::size_t threads) {
                                                threads);
 }
 
+std::atomic<bool> pool_lost{false};
+
+// Every arena of ours calls this before it first runs anything. The child
+// handler runs in the forked child, on its only thread.
+void leave_pool_behind_on_fork() {
+  static std::once_flag registered;
+  std::call_once(registered,
+                 [] { ::pthread_atfork(nullptr, nullptr, [] { pool_lost.store(true); }); });
+}
+
 struct ProcessPool {
   std::unique_ptr<tbb::global_control> cap;
   tbb::task_arena arena;
 
   explicit ProcessPool(std::size_t threads)
-      : cap(lift_worker_cap(threads)), arena(static_cast<int>(threads)) {}
+      : cap(lift_worker_cap(threads)), arena(static_cast<int>(threads)) {
+    leave_pool_behind_on_fork();
+  }
 };
 
 // Created on first use and kept for the life of the process. Held through a
@@ -77,15 +94,50 @@ tbb::task_arena& arena_for_this_thread() {
   return pool_override != nullptr ? *pool_override : process_pool().arena;
 }
 
+bool lost_to_fork() { return pool_lost.load(std::memory_order_relaxed); }
+
+HandedOverTasks::HandedOverTasks()
+    : arena_(arena_for_this_thread()), group_(std::make_unique<tbb::task_group>()) {}
+
+HandedOverTasks::~HandedOverTasks() { cancel_and_wait(); }
+
+void HandedOverTasks::wait() {
+  const std::unique_ptr<tbb::task_group> group = std::move(group_);
+  arena_.execute([&] { group->wait(); });
+}
+
+void HandedOverTasks::cancel_and_wait() {
+  if (!group_) return;
+  const std::unique_ptr<tbb::task_group> group = std::move(group_);
+  arena_.execute([&] {
+    group->cancel();
+    try {
+      group->wait();
+    } catch (ThreadExit&) {
+      throw;
+    } catch (...) {
+      // A task's failure: the caller is already leaving with a reason of its own.
+    }
+  });
+}
+
+void HandedOverTasks::abandon() noexcept {
+  // Destroying the group would wait for tasks that no thread of this process
+  // will ever finish.
+  static_cast<void>(group_.release());
+}
+
 }  // namespace pool_detail
 
 std::size_t thread_pool_size() {
+  if (pool_detail::lost_to_fork()) return 1;
   return static_cast<std::size_t>(pool_detail::arena_for_this_thread().max_concurrency());
 }
 
 void run_on_pool_of(std::size_t threads, const std::function<void()>& work) {
   const std::unique_ptr<tbb::global_control> cap = lift_worker_cap(threads);
   tbb::task_arena arena(static_cast<int>(threads));
+  leave_pool_behind_on_fork();
   tbb::task_arena* const outer = pool_override;
   pool_override = &arena;
   try {

@@ -8,6 +8,20 @@
 //   otherwise          the number of online processors (1 when unknown).
 // The size is capped at 65535. These names are kept because deployments
 // already set them to size the pool. Results never depend on the size.
+//
+// Two rules make the pool safe to use from a Python call, whatever Python
+// code runs in the middle of it (a codec error handler, a finalizer, another
+// thread, fork):
+//   - Nothing in the pool waits for the calling thread. A task, and the code
+//     an arena runs for a thread that joins it, only ever waits for other
+//     tasks. Work that only the calling thread may do is done outside the
+//     pool, before the tasks that need it are handed over
+//     (parallel_for_each_ready). So the calling thread may run anything while
+//     its tasks are at work, vesko's own parallel steps included, and another
+//     thread's step always finishes.
+//   - The pool does not survive fork: its threads stay behind in the parent,
+//     and its state may be caught in the middle of a change. A child of a
+//     process that had used the pool runs every step on the calling thread.
 #ifndef VESKO_COMMON_THREAD_POOL_H_
 #define VESKO_COMMON_THREAD_POOL_H_
 
@@ -16,17 +30,17 @@
 #include <tbb/task_arena.h>
 #include <tbb/task_group.h>
 
-#include <atomic>
 #include <cstddef>
-#include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 
 namespace vesko {
 
 // The number of threads that this thread's parallel steps run on: the
-// process pool's size, or the size given to run_on_pool_of. Thread-safe.
+// process pool's size, the size given to run_on_pool_of, or 1 in a child
+// that runs without the pool. Thread-safe.
 std::size_t thread_pool_size();
 
 // The size the environment asks for; exposed for tests.
@@ -46,8 +60,11 @@ void run_on_pool_of(std::size_t threads, const std::function<void()>& work);
 namespace pool_detail {
 
 // The arena that a parallel step started by this thread (outside any pool
-// task) runs in.
+// task) runs in. Creating it arranges for a forked child to leave it alone.
 tbb::task_arena& arena_for_this_thread();
+
+// True in a process forked from one that had used the pool.
+bool lost_to_fork();
 
 // Above zero while this thread runs a pool task.
 inline thread_local int task_depth = 0;
@@ -57,6 +74,43 @@ struct TaskScope {
   ~TaskScope() { --task_depth; }
   TaskScope(const TaskScope&) = delete;
   TaskScope& operator=(const TaskScope&) = delete;
+};
+
+// Whether a step this thread starts may split its work over the pool: not
+// inside a pool task (see parallel_for_index) and not in a child that runs
+// without the pool.
+inline bool may_split() { return task_depth == 0 && !lost_to_fork(); }
+
+// Tasks handed to the pool one at a time from outside it, then waited for.
+// The calling thread joins the arena only to hand a task over and to wait,
+// never while it runs code of its own between two tasks.
+class HandedOverTasks {
+ public:
+  HandedOverTasks();
+  // Waits for the tasks not yet waited for, after cancelling those not yet
+  // started; their exceptions are dropped.
+  ~HandedOverTasks();
+  HandedOverTasks(const HandedOverTasks&) = delete;
+  HandedOverTasks& operator=(const HandedOverTasks&) = delete;
+
+  template <typename Task>
+  void run(Task&& task) {
+    arena_.execute([&] { group_->run(std::forward<Task>(task)); });
+  }
+
+  // Waits for every task handed over; rethrows the first exception one threw.
+  void wait();
+
+  // Cancels the tasks not yet started and waits for those started.
+  void cancel_and_wait();
+
+  // For a child forked while tasks were handed over, where they will never
+  // run to the end: forgets them without waiting.
+  void abandon() noexcept;
+
+ private:
+  tbb::task_arena& arena_;
+  std::unique_ptr<tbb::task_group> group_;  // null once waited for or abandoned
 };
 
 }  // namespace pool_detail
@@ -70,7 +124,7 @@ struct TaskScope {
 template <typename Body>
 void parallel_for_index(std::size_t n, const Body& body) {
   if (n == 0) return;
-  if (pool_detail::task_depth > 0) {
+  if (!pool_detail::may_split()) {
     for (std::size_t i = 0; i < n; ++i) body(i);
     return;
   }
@@ -83,63 +137,63 @@ void parallel_for_index(std::size_t n, const Body& body) {
   });
 }
 
-// Runs body(i) for every i in [0, n) on the pool, each once ready(i) has
-// returned true. The calling thread calls ready(0), ready(1), ... in order,
-// alone, while the pool already runs the bodies of the indices made ready, so
-// work that only the calling thread may do (reading under a lock it holds)
-// overlaps the rest. When ready(i) returns false or throws, the bodies not
-// yet started are skipped (every one from i on), those started are waited
-// for, then false is returned or the exception rethrown. Exceptions thrown by
-// body reach the caller. Inside a pool task everything runs on that task's
-// thread, in index order.
+// Runs body(i) for every i in [0, n), each once ready(i) has returned true.
+// The calling thread calls ready(0), ready(1), ... in order, outside the
+// pool, and hands body(i) to the pool as soon as ready(i) has returned, so
+// that work which only the calling thread may do (reading under a lock that
+// it holds) overlaps the bodies of the indices before it, and no body ever
+// waits for it. ready may run anything: a parallel step of its own, a wait
+// for another thread's parallel step, fork.
+//
+// When ready(i) returns false, the bodies not yet started are skipped, those
+// started are waited for, and false is returned. When it throws (a forced
+// unwind included), the same happens before the exception goes on. Exceptions
+// thrown by body reach the caller. Inside a pool task, or in a child without
+// the pool, everything runs on the calling thread, in index order.
+//
+// When ready(i) forks, the child's bodies handed over before the fork may
+// never finish there: the child forgets them and runs body(0) to body(i)
+// again itself, so a body must give the same result when it runs twice.
 template <typename Ready, typename Body>
 bool parallel_for_each_ready(std::size_t n, const Ready& ready, const Body& body) {
-  if (pool_detail::task_depth > 0) {
+  if (!pool_detail::may_split()) {
     for (std::size_t i = 0; i < n; ++i) {
       if (!ready(i)) return false;
       body(i);
     }
     return true;
   }
-  // Indices below `made_ready` are ready; kAbandoned once one is refused. The
-  // pool takes the indices as parallel_for_index does, and a body whose index
-  // is not ready yet waits for it: the calling thread makes indices ready far
-  // faster than bodies run, and joins the pool once it is done.
-  constexpr std::size_t kAbandoned = static_cast<std::size_t>(-1);
-  std::atomic<std::size_t> made_ready{0};
-  std::exception_ptr ready_failure;
-  pool_detail::arena_for_this_thread().execute([&] {
-    tbb::task_group tasks;
-    tasks.run([&] {
-      tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n),
-                        [&](const tbb::blocked_range<std::size_t>& range) {
-                          pool_detail::TaskScope scope;
-                          for (std::size_t i = range.begin(); i != range.end(); ++i) {
-                            std::size_t seen = made_ready.load(std::memory_order_acquire);
-                            while (seen != kAbandoned && seen <= i) {
-                              made_ready.wait(seen, std::memory_order_acquire);
-                              seen = made_ready.load(std::memory_order_acquire);
-                            }
-                            if (seen == kAbandoned) return;
-                            body(i);
-                          }
-                        });
-    });
-    for (std::size_t i = 0; i < n; ++i) {
-      bool is_ready = false;
-      try {
-        is_ready = ready(i);
-      } catch (...) {
-        ready_failure = std::current_exception();
-      }
-      made_ready.store(is_ready ? i + 1 : kAbandoned, std::memory_order_release);
-      made_ready.notify_all();
-      if (!is_ready) break;
+  pool_detail::HandedOverTasks tasks;
+  for (std::size_t i = 0; i < n; ++i) {
+    bool is_ready = false;
+    try {
+      is_ready = ready(i);
+    } catch (...) {
+      // The tasks read what the caller's frames hold: they must be done
+      // before those frames go.
+      tasks.cancel_and_wait();
+      throw;
     }
-    tasks.wait();
-  });
-  if (ready_failure) std::rethrow_exception(ready_failure);
-  return made_ready.load() != kAbandoned;
+    if (!is_ready) {
+      tasks.cancel_and_wait();
+      return false;
+    }
+    if (pool_detail::lost_to_fork()) {  // ready(i) forked, and this is the child
+      tasks.abandon();
+      for (std::size_t j = 0; j <= i; ++j) body(j);
+      for (std::size_t j = i + 1; j < n; ++j) {
+        if (!ready(j)) return false;
+        body(j);
+      }
+      return true;
+    }
+    tasks.run([&body, i] {
+      pool_detail::TaskScope scope;
+      body(i);
+    });
+  }
+  tasks.wait();
+  return true;
 }
 
 }  // namespace vesko

@@ -1,7 +1,10 @@
 #include "common/thread_pool.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <tbb/parallel_for.h>
+#include <tbb/task_arena.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -56,45 +59,186 @@ TEST(ParallelForIndexTest, VisitsEveryIndexOnceAndPassesExceptions) {
   EXPECT_THROW(parallel_for_index(100, throw_at_57), std::out_of_range);
 }
 
-// The calling thread makes indices ready in order while the pool runs the
-// bodies of those already ready; a body never runs before its index is ready,
-// nor twice, and nothing from a refused (or throwing) index on runs at all.
+// The calling thread makes indices ready in order, outside the pool, while
+// the pool runs the bodies of those already ready; a body never runs before
+// its index is ready, nor twice, and nothing from a refused (or throwing)
+// index on runs at all.
 TEST(ParallelForEachReadyTest, BodiesFollowReadinessAndStopAtTheFirstRefusal) {
-  const std::thread::id caller = std::this_thread::get_id();
-  for (const std::size_t refused : {std::size_t{1000}, std::size_t{0}, std::size_t{613}}) {
-    std::vector<std::atomic<int>> ready(1000), ran(1000);
-    std::size_t next = 0;
-    bool in_order = true;
-    const bool all = parallel_for_each_ready(
-        ready.size(),
-        [&](std::size_t i) {
-          in_order = in_order && i == next++ && std::this_thread::get_id() == caller;
-          if (i == refused) return false;
-          ready[i].store(1);
-          return true;
-        },
-        [&](std::size_t i) { ran[i].fetch_add(ready[i].load() == 1 ? 1 : 100); });
-    EXPECT_TRUE(in_order);
-    EXPECT_EQ(all, refused == 1000);
-    for (std::size_t i = 0; i < ran.size(); ++i) {
-      // Once one is refused, those ready but not yet started may be skipped.
-      ASSERT_TRUE(i < refused ? ran[i] == 1 || (refused < 1000 && ran[i] == 0) : ran[i] == 0) << i;
+  // The pool's arena is told apart from the one a thread is in by default by
+  // its size, which the default is not.
+  constexpr int kPoolSize = 3;
+  ASSERT_NE(tbb::this_task_arena::max_concurrency(), kPoolSize);
+  const auto inside_an_arena = [] { return tbb::this_task_arena::max_concurrency() == kPoolSize; };
+  run_on_pool_of(kPoolSize, [&] {
+    const std::thread::id caller = std::this_thread::get_id();
+    for (const std::size_t refused : {std::size_t{1000}, std::size_t{0}, std::size_t{613}}) {
+      std::vector<std::atomic<int>> ready(1000), ran(1000);
+      std::size_t next = 0;
+      bool in_order = true;
+      const bool all = parallel_for_each_ready(
+          ready.size(),
+          [&](std::size_t i) {
+            in_order = in_order && i == next++ && std::this_thread::get_id() == caller &&
+                       !inside_an_arena();
+            if (i == refused) return false;
+            ready[i].store(1);
+            return true;
+          },
+          [&](std::size_t i) { ran[i].fetch_add(ready[i].load() == 1 ? 1 : 100); });
+      EXPECT_TRUE(in_order);
+      EXPECT_EQ(all, refused == 1000);
+      for (std::size_t i = 0; i < ran.size(); ++i) {
+        // Once one is refused, those ready but not yet started may be skipped.
+        ASSERT_TRUE(i < refused ? ran[i] == 1 || (refused < 1000 && ran[i] == 0) : ran[i] == 0)
+            << i;
+      }
+    }
+    std::atomic<int> ran{0};
+    const auto throw_at_5 = [](std::size_t i) {
+      if (i == 5) throw std::out_of_range("5");
+      return true;
+    };
+    EXPECT_THROW(parallel_for_each_ready(10, throw_at_5, [&](std::size_t) { ++ran; }),
+                 std::out_of_range);
+    EXPECT_LE(ran.load(), 5);
+    const auto throw_body = [](std::size_t i) {
+      if (i == 7) throw std::out_of_range("7");
+    };
+    EXPECT_THROW(parallel_for_each_ready(
+                     10, [](std::size_t) { return true; }, throw_body),
+                 std::out_of_range);
+  });
+}
+
+// What ready() may do while bodies handed over before it are at work: the
+// things Python code run by the calling thread does. Each case runs in a
+// child process, on a process pool of its own size, under an alarm, so that
+// a deadlock fails it instead of hanging the suite.
+TEST(ParallelForEachReadyTest, ReadyMayRunAnythingWhileBodiesWork) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // Sums i over [0, n) on the pool.
+  const auto step_sum = [](std::size_t n) {
+    std::atomic<std::size_t> sum{0};
+    parallel_for_index(n, [&](std::size_t i) { sum += i; });
+    return sum.load();
+  };
+  const std::function<bool(std::size_t)> cases[] = {
+      // A parallel step of its own, on the calling thread: re-entry.
+      [&](std::size_t i) { return step_sum(1000 + i) == (1000 + i) * (999 + i) / 2; },
+      // Another thread's whole step, waited for: a lock handed to another
+      // thread that calls in.
+      [&](std::size_t i) {
+        std::size_t sum = 0;
+        std::thread other([&] { sum = step_sum(500 + i); });
+        other.join();
+        return sum == (500 + i) * (499 + i) / 2;
+      },
+      // A nested step that itself readies its indices.
+      [&](std::size_t i) {
+        std::atomic<int> ran{0};
+        return parallel_for_each_ready(
+                   3 + i % 5, [&](std::size_t) { return step_sum(64) == 2016; },
+                   [&](std::size_t) { ++ran; }) &&
+               ran == static_cast<int>(3 + i % 5);
+      },
+  };
+  for (const char* threads : {"2", "4"}) {
+    for (std::size_t c = 0; c < std::size(cases); ++c) {
+      EXPECT_EXIT(
+          {
+            ::alarm(60);
+            ::setenv("RAYON_NUM_THREADS", threads, 1);
+            std::vector<std::atomic<int>> ran(64);
+            bool ok = parallel_for_each_ready(
+                ran.size(), [&](std::size_t i) { return i < 2 || cases[c](i); },
+                [&](std::size_t i) {
+                  std::this_thread::sleep_for(std::chrono::microseconds(200));
+                  ++ran[i];
+                });
+            for (const auto& r : ran) ok = ok && r == 1;
+            std::exit(ok ? 0 : 1);
+          },
+          ::testing::ExitedWithCode(0), "")
+          << "case " << c << ", " << threads << " threads";
     }
   }
-  std::atomic<int> ran{0};
-  const auto throw_at_5 = [](std::size_t i) {
-    if (i == 5) throw std::out_of_range("5");
-    return true;
-  };
-  EXPECT_THROW(parallel_for_each_ready(10, throw_at_5, [&](std::size_t) { ++ran; }),
-               std::out_of_range);
-  EXPECT_LE(ran.load(), 5);
-  const auto throw_body = [](std::size_t i) {
-    if (i == 7) throw std::out_of_range("7");
-  };
+}
+
+// A ready() that throws leaves nothing of the step at work.
+TEST(ParallelForEachReadyTest, NoBodyOutlivesAThrowingReady) {
+  std::atomic<int> running{0};
   EXPECT_THROW(parallel_for_each_ready(
-                   10, [](std::size_t) { return true; }, throw_body),
+                   200,
+                   [](std::size_t i) {
+                     if (i == 150) throw std::out_of_range("150");
+                     return true;
+                   },
+                   [&](std::size_t) {
+                     ++running;
+                     std::this_thread::sleep_for(std::chrono::microseconds(500));
+                     --running;
+                   }),
                std::out_of_range);
+  EXPECT_EQ(running.load(), 0);
+}
+
+// A child forked while bodies are at work runs without the pool: one forked
+// by ready() itself finishes the step, every body done, and its later steps
+// run; so do those of a child forked by another thread meanwhile.
+TEST(ParallelForEachReadyTest, ForkedChildrenFinishWithoutThePool) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const auto fork_and_check = [](const std::function<bool()>& in_child) {
+    const pid_t child = ::fork();
+    if (child == 0) std::_Exit(in_child() ? 0 : 1);
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+  };
+  const auto later_step_works = [] {
+    std::vector<std::atomic<int>> visits(5000);
+    parallel_for_index(visits.size(), [&](std::size_t i) { ++visits[i]; });
+    for (const auto& v : visits) {
+      if (v != 1) return false;
+    }
+    return thread_pool_size() == 1;
+  };
+  for (const bool by_ready : {true, false}) {
+    EXPECT_EXIT(
+        {
+          ::alarm(60);
+          std::vector<std::atomic<int>> done(300);
+          bool forked_ok = true;
+          const bool all = parallel_for_each_ready(
+              done.size(),
+              [&](std::size_t i) {
+                if (i != 200) return true;
+                if (by_ready) {
+                  const pid_t child = ::fork();
+                  if (child != 0) {
+                    int status = 0;
+                    forked_ok = child > 0 && ::waitpid(child, &status, 0) == child &&
+                                WIFEXITED(status) && WEXITSTATUS(status) == 0;
+                  }
+                  return true;
+                }
+                std::thread other([&] { forked_ok = fork_and_check(later_step_works); });
+                other.join();
+                return true;
+              },
+              [&](std::size_t i) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                done[i] = 1;
+              });
+          bool every_body_done = all;
+          for (const auto& d : done) every_body_done = every_body_done && d == 1;
+          if (pool_detail::lost_to_fork()) {  // the child that ready() forked
+            std::_Exit(every_body_done && later_step_works() ? 0 : 1);
+          }
+          std::exit(every_body_done && forked_ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << (by_ready ? "forked by ready()" : "forked by another thread");
+  }
 }
 
 using Loop = std::function<void(std::size_t, const std::function<void(std::size_t)>&)>;
