@@ -30,13 +30,10 @@ struct BaseModel {
 
   // The classifier's (clean, spam) pair for each row of `joined`, in row
   // order. Throws FatalError where the model's vectors are shorter than the
-  // matrix needs. A boosted-trees classifier writes its "WARNING: " lines, and
-  // its trace for a one-row matrix.
-  std::vector<ProbabilityPair> predict_proba(const CsrMatrix& joined) const;
-
-  // True when scoring may write "WARNING: " lines (boosted trees whose walks
-  // can give up), whose order across rows must then be kept. Known from load.
-  bool may_warn() const;
+  // matrix needs. A boosted-trees classifier reports the walks that give up
+  // to `warnings`, and with `trace` writes its trace of every row.
+  std::vector<ProbabilityPair> predict_proba(const CsrMatrix& joined, bool trace,
+                                             TreeWarnings& warnings) const;
 };
 
 }  // namespace vesko

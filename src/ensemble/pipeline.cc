@@ -11,6 +11,7 @@
 #include "common/lowercase.h"
 #include "common/number_format.h"
 #include "common/stderr_line.h"
+#include "common/thread_exit.h"
 #include "common/thread_pool.h"
 #include "ensemble/matrix_assembly.h"
 #include "features/custom_features.h"
@@ -27,10 +28,7 @@ struct PipelineOutput {
   std::vector<ProbabilityPair> final_pairs;
 };
 
-// The steps of one e-mail, in the order the step-by-step road takes them: all
-// e-mails are lower-cased, then all featurised, then transformed by the four
-// vectorizers, then scaled, then scored by base models 1 to 4, then by the
-// meta classifier.
+// The steps of one e-mail, in order.
 enum Stage : std::size_t {
   kLowerCase,
   kFeaturing,
@@ -52,26 +50,66 @@ struct StepFailure {
   bool outside_shape = false;  // a FatalError of kind kOutsideShape
 };
 
-// One block's failures: at most one per stage and base model.
-using BlockFailures = std::array<StepFailure, kStages * kBaseModels>;
+// What a block leaves besides its rows' results: the failure of each step it
+// met (a block stops at its first, but for its transforms, which run side by
+// side), and the warnings of each base model's tree walks, kept to be written
+// in row order.
+struct BlockOutcome {
+  std::array<StepFailure, kStages * kBaseModels> failures;
+  std::array<TreeWarnings, kBaseModels> warnings;
 
-// Rethrows the failure the step-by-step road would have reported: the
-// earliest stage; within the transforms the lowest model, an index
-// failure of any row before a shape failure of any row (a vectorizer checks its whole batch against
-// idf before it builds the matrix), then the lowest row; within scoring the lowest model, then the
-// lowest row. Blocks hold ascending rows, and a block's transform reports its own first index
-// failure, else its first shape failure.
-void rethrow_first_failure(const std::vector<BlockFailures>& blocks) {
+  explicit BlockOutcome(TreeWarnings::Mode mode) {
+    for (TreeWarnings& w : warnings) w = TreeWarnings(mode);
+  }
+  StepFailure& failure(Stage stage, std::size_t m) { return failures[stage * kBaseModels + m]; }
+};
+
+// Where the failure that a call reports was met, and the failure itself.
+struct FirstFailure {
+  Stage stage;
+  std::size_t model;
+  std::size_t block;
+  std::exception_ptr error;
+};
+
+// The failure met first when each step runs over the whole batch before the
+// next: the earliest stage; within the transforms the lowest model, an index
+// failure of any row before a shape failure of any row (a vectorizer checks
+// its whole batch against idf before it builds the matrix), then the lowest
+// row; within scoring the lowest model, then the lowest row. Blocks hold
+// ascending rows, and a block's transform reports its own first index failure,
+// else its first shape failure.
+std::optional<FirstFailure> first_failure(std::vector<BlockOutcome>& blocks) {
   for (std::size_t stage = 0; stage < kStages; ++stage) {
     for (std::size_t m = 0; m < kBaseModels; ++m) {
-      const StepFailure* first_shape_failure = nullptr;
-      for (const BlockFailures& block : blocks) {
-        const StepFailure& failure = block[stage * kBaseModels + m];
+      std::optional<FirstFailure> first_shape_failure;
+      for (std::size_t b = 0; b < blocks.size(); ++b) {
+        const StepFailure& failure = blocks[b].failure(static_cast<Stage>(stage), m);
         if (!failure.error) continue;
-        if (stage != kTransform || !failure.outside_shape) std::rethrow_exception(failure.error);
-        if (first_shape_failure == nullptr) first_shape_failure = &failure;
+        const FirstFailure found{static_cast<Stage>(stage), m, b, failure.error};
+        if (stage != kTransform || !failure.outside_shape) return found;
+        if (!first_shape_failure) first_shape_failure = found;
       }
-      if (first_shape_failure != nullptr) std::rethrow_exception(first_shape_failure->error);
+      if (first_shape_failure) return first_shape_failure;
+    }
+  }
+  return std::nullopt;
+}
+
+// Writes the kept warnings that come before `failure` when each step runs
+// over the whole batch before the next: model by model, each in row order,
+// up to the row that failed. A block keeps the warnings of the rows it scored
+// before it failed, and none after.
+void write_tree_warnings(std::vector<BlockOutcome>& blocks,
+                         const std::optional<FirstFailure>& failure) {
+  if (failure && failure->stage < kClassify) return;
+  for (std::size_t m = 0; m < kBaseModels; ++m) {
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+      if (failure && failure->stage == kClassify &&
+          (m > failure->model || (m == failure->model && b > failure->block))) {
+        return;
+      }
+      blocks[b].warnings[m].write();
     }
   }
 }
@@ -110,9 +148,7 @@ void timed(std::atomic<std::uint64_t>* counter, const Step& step) {
 // Where each block of e-mails starts, then the batch's size. A block holds at
 // most 32 e-mails, so that its matrices stay in cache, and about an eighth of
 // a pool thread's share of the batch's bytes, so that the pool balances
-// e-mails of uneven length (a few long ones do not end up in one late block);
-// and never one e-mail of a batch of several (the boosted trees trace a
-// one-row matrix).
+// e-mails of uneven length (a few long ones do not end up in one late block).
 std::vector<std::size_t> block_starts(EmailBatch emails, const LateEmails* late) {
   constexpr std::size_t kMaxRows = 32;
   const std::size_t n = emails.size();
@@ -130,11 +166,10 @@ std::vector<std::size_t> block_starts(EmailBatch emails, const LateEmails* late)
   const std::size_t target = std::max<std::size_t>(total / (8 * thread_pool_size()), 1);
   std::size_t rows = 0;
   std::size_t bytes = 0;
-  for (std::size_t i = 0; i < n; ++i) {
+  for (std::size_t i = 0; i + 1 < n; ++i) {
     ++rows;
     bytes += sizes[i];
-    const std::size_t left = n - i - 1;
-    if ((rows >= kMaxRows || (rows >= 2 && bytes >= target)) && left != 1 && left != 0) {
+    if (rows >= kMaxRows || bytes >= target) {
       starts.push_back(i + 1);
       rows = 0;
       bytes = 0;
@@ -182,17 +217,15 @@ std::vector<ProbabilityPair> meta_predict(
   return ensemble.meta_classifier.predict_proba(dense_rows_to_csr(meta_rows));
 }
 
-// The steps for a batch, block by block. Every step is per e-mail (a
-// TF-IDF row depends on its own text only), so each value is the one the
-// whole-batch steps compute, and no whole-batch matrix is ever built. A batch
-// of several blocks runs them side by side on the pool; a batch of one block
-// (up to three e-mails) runs it on the calling thread, so the trace of a
-// lone e-mail's boosted trees comes from the calling thread. Failures are
-// kept per block and stage and the one the step-by-step road meets first is
-// rethrown. A base model that may warn is not scored in the pool's tasks: its
-// blocks are scored afterwards, in row order on the calling thread, and only
-// when nothing failed before the meta classifier, so its warnings come as the
-// step-by-step road writes them; the meta classifier scores those blocks last.
+// The steps for a batch, block by block. Every step is per e-mail (a TF-IDF
+// row depends on its own text only), so each value is the one the
+// whole-batch steps compute. A batch of several blocks runs them side by
+// side on the pool, each block handed over once its e-mails are ready; a
+// batch of one block runs it on the calling thread, which then writes its
+// lines as they come (the trace and "DEBUG" lines of a lone e-mail among
+// them). Otherwise each block keeps its failures and its tree warnings, and
+// once every block is done the calling thread writes the warnings that come
+// before the failure met first, then reports that failure.
 class BlockRunner {
  public:
   BlockRunner(const RustEnsemble& ensemble, EmailBatch emails, const LateEmails* late,
@@ -204,12 +237,13 @@ class BlockRunner {
         features_(features),
         out_(out),
         debug_lines_(debug_lines),
+        trace_(emails.size() == 1),
         profile_(profile),
         n_(emails.size()),
         starts_(block_starts(emails, late)),
         blocks_(starts_.size() - 1),
-        failures_(blocks_),
-        deferred_(blocks_) {
+        outcomes_(blocks_, BlockOutcome(blocks_ == 1 ? TreeWarnings::Mode::kWriteAtOnce
+                                                     : TreeWarnings::Mode::kKeep)) {
     for (std::vector<ProbabilityPair>& pairs : out_.base) pairs.resize(n_);
     out_.final_pairs.resize(n_);
     for (std::size_t m = 0; m < kBaseModels; ++m) {
@@ -237,25 +271,16 @@ class BlockRunner {
           [&](std::size_t b) { run_block(b, false); });
     }
     if (!all_ready) throw BatchAbandoned();
-    rethrow_first_failure(failures_);
-    for (std::size_t b = 0; b < blocks_; ++b) {
-      bool any_deferred = false;
-      for (std::size_t m = 0; m < kBaseModels; ++m) {
-        if (!deferred_[b][m]) continue;
-        any_deferred = true;
-        score(m, *deferred_[b][m], begin(b));
-        deferred_[b][m].reset();
-      }
-      if (any_deferred) attempt(b, kMeta, 0, [&] { score_meta(b); });
-    }
-    rethrow_first_failure(failures_);
+    const std::optional<FirstFailure> failure = first_failure(outcomes_);
+    write_tree_warnings(outcomes_, failure);
+    if (failure) std::rethrow_exception(failure->error);
   }
 
  private:
   std::size_t begin(std::size_t block) const { return starts_[block]; }
 
   // Makes the late e-mails of block `b` ready, in order; called for
-  // blocks 0, 1, ... in turn, on the calling thread.
+  // blocks 0, 1, ... in turn, on the calling thread, outside the pool.
   bool make_ready(std::size_t b) {
     if (late_ == nullptr) return true;
     const std::span<const std::size_t> indices = late_->indices;
@@ -279,26 +304,21 @@ class BlockRunner {
   // failure at that stage and model. Returns whether it succeeded.
   template <typename Step>
   bool attempt(std::size_t b, Stage stage, std::size_t m, const Step& step) {
-    StepFailure& failure = failures_[b][stage * kBaseModels + m];
+    StepFailure& failure = outcomes_[b].failure(stage, m);
     try {
-      timed(stage == kClassify    ? nullptr
+      timed(stage == kClassify    ? counter(&StageProfile::classify, m)
             : stage == kTransform ? counter(&StageProfile::transform, m)
                                   : counter(kStageCounters[stage]),
             step);
       return true;
     } catch (const FatalError& error) {
       failure = {std::current_exception(), error.kind() == FatalError::Kind::kOutsideShape};
+    } catch (ThreadExit&) {
+      throw;
     } catch (...) {
       failure = {std::current_exception(), false};
     }
     return false;
-  }
-
-  void score(std::size_t m, const CsrMatrix& joined, std::size_t first_row) {
-    timed(counter(&StageProfile::classify, m), [&] {
-      std::vector<ProbabilityPair> pairs = ensemble_.base_models[m].predict_proba(joined);
-      std::copy(pairs.begin(), pairs.end(), out_.base[m].begin() + first_row);
-    });
   }
 
   void score_meta(std::size_t b) {
@@ -311,8 +331,12 @@ class BlockRunner {
     std::copy(pairs.begin(), pairs.end(), out_.final_pairs.begin() + first);
   }
 
+  // Runs every step of block `b`. Running it again gives the same outcome.
   void run_block(std::size_t b, bool on_calling_thread) {
     const std::size_t first = begin(b), last = begin(b + 1), rows = last - first;
+    BlockOutcome& outcome = outcomes_[b];
+    outcome.failures = {};
+    for (TreeWarnings& warnings : outcome.warnings) warnings.clear();
     auto attempt = [&](Stage stage, std::size_t m, const auto& step) {
       return this->attempt(b, stage, m, step);
     };
@@ -331,8 +355,8 @@ class BlockRunner {
       return;
     }
     // Vectorizers that share a term index are counted together. A block of
-    // several e-mails is one of many tasks; the lone block of a batch of one
-    // runs its groups side by side.
+    // a batch of several is one of many tasks; a lone block runs its groups
+    // side by side.
     std::array<CsrMatrix, kBaseModels> tfidf;
     std::array<bool, kBaseModels> transformed{};
     auto transform = [&](std::size_t g) {
@@ -365,20 +389,20 @@ class BlockRunner {
         })) {
       return;
     }
-    bool any_deferred = false;
     for (std::size_t m = 0; m < kBaseModels; ++m) {
       CsrMatrix joined;
       timed(counter(&StageProfile::join, m),
             [&] { joined = combine_features(tfidf[m], scaled[m]); });
       tfidf[m] = CsrMatrix();
-      if (!on_calling_thread && ensemble_.base_models[m].may_warn()) {
-        deferred_[b][m] = std::move(joined);
-        any_deferred = true;
-        continue;
+      if (!attempt(kClassify, m, [&] {
+            std::vector<ProbabilityPair> pairs =
+                ensemble_.base_models[m].predict_proba(joined, trace_, outcome.warnings[m]);
+            std::copy(pairs.begin(), pairs.end(), out_.base[m].begin() + first);
+          })) {
+        return;
       }
-      if (!attempt(kClassify, m, [&] { score(m, joined, first); })) return;
     }
-    if (!any_deferred) attempt(kMeta, 0, [&] { score_meta(b); });
+    attempt(kMeta, 0, [&] { score_meta(b); });
   }
 
   const RustEnsemble& ensemble_;
@@ -388,14 +412,13 @@ class BlockRunner {
   std::vector<CustomFeatures>& features_;
   PipelineOutput& out_;
   const bool debug_lines_;  // the "DEBUG" lines of a batch of one
+  const bool trace_;        // the boosted trees' trace of a batch of one
   StageProfile* profile_;   // null unless the call is profiled
   const std::size_t n_;
   const std::vector<std::size_t> starts_;  // of each block, then n_
   const std::size_t blocks_;
   std::vector<std::vector<std::size_t>> vectorizer_groups_;  // models by shared index, ascending
-  std::vector<BlockFailures> failures_;
-  // Joined matrices of the models that may warn, scored in row order last.
-  std::vector<std::array<std::optional<CsrMatrix>, kBaseModels>> deferred_;
+  std::vector<BlockOutcome> outcomes_;
 };
 
 PipelineOutput run_pipeline(const RustEnsemble& ensemble, EmailBatch emails, const LateEmails* late,

@@ -1,12 +1,13 @@
 // The batch prediction road: lower-case and featurise every e-mail, run the
 // four TF-IDF transforms, scale the features per model, classify with each
 // base model, then the meta classifier over the base probabilities and the
-// raw features. Per-e-mail steps run on the process-wide pool; results keep
-// input order whatever the scheduling, and do not depend on the pool's size.
-// Every batch goes through those steps in blocks of e-mails, one pool task per
-// block, so no whole-batch matrix is built; a batch of one is a single block
-// on the calling thread, which writes its trace and "DEBUG" lines. A failure
-// is still the one the step-by-step order would meet first.
+// raw features. Every step is per e-mail, so a batch goes through all of them
+// in blocks of e-mails, one pool task per block, and no whole-batch matrix is
+// ever built; results keep input order whatever the scheduling, and do not
+// depend on the pool's size. A batch of a single block runs on the calling
+// thread. What a call reports is what running each step over the whole batch
+// before the next would report: the same failure, and the same lines on
+// standard error in the same order, all written by the calling thread.
 #ifndef VESKO_ENSEMBLE_PIPELINE_H_
 #define VESKO_ENSEMBLE_PIPELINE_H_
 
@@ -30,7 +31,9 @@ using EmailBatch = std::span<const std::string_view>;
 // already works on the others: texts it must first convert, one by one, under
 // a lock that only it holds. Until make_ready(i) has returned true, the view
 // of e-mail i is not read, and its size for splitting the batch into blocks
-// is the estimate.
+// is the estimate. make_ready is called for the indices in ascending order,
+// on the calling thread, outside the pool, and no task waits for it: it may
+// run any code, vesko's own calls and forced unwinds included.
 struct LateEmails {
   std::span<const std::size_t> indices;          // ascending
   std::span<const std::size_t> estimated_sizes;  // one per index
@@ -52,11 +55,13 @@ struct BaseAndFinalPrediction {
 };
 
 // The meta classifier's (clean, spam) pair per e-mail, in input order. For a
-// batch of exactly one e-mail writes the "DEBUG" lines of each base model's
-// pair, the first 10 features and the first 16 meta-features. Throws
-// FatalError when the model files disagree with each other. E-mails named by
-// `late` are made ready during the call; when one cannot be, throws
-// BatchAbandoned instead of any FatalError. So do the three methods below.
+// batch of exactly one e-mail writes the boosted trees' trace and the "DEBUG"
+// lines of each base model's pair, the first 10 features and the first 16
+// meta-features. Writes the "WARNING: " lines of tree walks that give up.
+// Throws FatalError when the model files disagree with each other. E-mails
+// named by `late` are made ready during the call; when one cannot be, throws
+// BatchAbandoned instead of any FatalError, before writing any line. So do
+// the three methods below.
 std::vector<ProbabilityPair> stacked_predict_proba(const RustEnsemble& ensemble, EmailBatch emails,
                                                    const LateEmails* late = nullptr);
 

@@ -75,11 +75,6 @@ bool PackedForest::pack_tree(const TreeNode& root) {
       packed.link[kNo] = links[1];
       packed.link[kMissing] = links[2];
     }
-    // A split node linking to itself is where the node-by-node walk gives up.
-    if (!packed.leaf) {
-      can_give_up_ |= packed.link[kYes] == position || packed.link[kNo] == position ||
-                      packed.link[kMissing] == position;
-    }
     nodes_[static_cast<std::size_t>(position)] = packed;
   }
   depth_.push_back(deepest);

@@ -37,13 +37,6 @@ class PackedForest {
 
   std::size_t tree_count() const { return roots_.size(); }
 
-  // True when some row can make the walk of some tree give up: a node that a
-  // walk can reach, following every branch whatever the thresholds, has no
-  // usable split, or a branch with no target or no child of that id. When
-  // false, no row makes any walk write a "WARNING: " line. Found while
-  // packing.
-  bool can_give_up() const { return can_give_up_; }
-
   // Records in the packed array, the zero leaf for idle lanes included: one
   // per reachable node.
   std::size_t node_count() const { return nodes_.size(); }
@@ -73,7 +66,6 @@ class PackedForest {
   std::vector<Node> nodes_;           // nodes_[0]: a zero leaf for idle lanes
   std::vector<std::int32_t> roots_;   // per tree
   std::vector<std::uint32_t> depth_;  // per tree: steps to its deepest reachable node
-  bool can_give_up_ = false;
 };
 
 }  // namespace vesko

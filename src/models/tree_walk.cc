@@ -1,6 +1,5 @@
 #include "models/tree_walk.h"
 
-#include <cstdint>
 #include <string>
 
 #include "common/stderr_line.h"
@@ -23,14 +22,27 @@ std::size_t parse_split_index(std::string_view split) {
   return static_cast<std::size_t>(value);
 }
 
-void warn_missing_child(std::size_t id) {
-  write_stderr_line("WARNING: XGBoost tree traversal failed - child node " + std::to_string(id) +
-                    " not found");
+double TreeWarnings::give_up(std::optional<std::size_t> missing_child) {
+  const GiveUp event{missing_child.value_or(0), missing_child.has_value()};
+  if (keep_) {
+    kept_.push_back(event);
+  } else {
+    write_lines(event);
+  }
+  return 0.0;
 }
 
-double fallback_with_warning() {
+void TreeWarnings::write() {
+  for (const GiveUp& event : kept_) write_lines(event);
+  kept_.clear();
+}
+
+void TreeWarnings::write_lines(const GiveUp& event) {
+  if (event.has_missing_child) {
+    write_stderr_line("WARNING: XGBoost tree traversal failed - child node " +
+                      std::to_string(event.missing_child) + " not found");
+  }
   write_stderr_line("WARNING: XGBoost tree traversal failed - returning 0.0 fallback");
-  return 0.0;
 }
 
 }  // namespace vesko

@@ -34,7 +34,7 @@ void trace_split(const std::string& indent, const TreeNode& node, std::size_t in
 // result of a node is its child's result, so the loop is the same walk without
 // a stack frame per level.
 double XGBoostModel::traverse_tree(const TreeNode& root, std::span<const double> features,
-                                   std::size_t depth, bool trace) {
+                                   std::size_t depth, bool trace, TreeWarnings& warnings) {
   const TreeNode* node = &root;
   for (;; ++depth) {
     // A leaf value wins over everything else the node holds.
@@ -45,7 +45,7 @@ double XGBoostModel::traverse_tree(const TreeNode& root, std::span<const double>
       }
       return *node->leaf;
     }
-    if (!node->split || !node->split_condition) return fallback_with_warning();
+    if (!node->split || !node->split_condition) return warnings.give_up();
 
     const std::size_t index = parse_split_index(*node->split);
     const double value = index < features.size() ? features[index] : 0.0;
@@ -78,13 +78,10 @@ double XGBoostModel::traverse_tree(const TreeNode& root, std::span<const double>
                           format_optional_id(target));
       }
     }
-    if (!target) return fallback_with_warning();
+    if (!target) return warnings.give_up();
 
     const TreeNode* child = node->child(*target);
-    if (child == nullptr) {
-      warn_missing_child(*target);
-      return fallback_with_warning();
-    }
+    if (child == nullptr) return warnings.give_up(*target);
     node = child;
   }
 }
@@ -94,11 +91,13 @@ void XGBoostModel::pack() {
   packed = forest ? std::make_shared<const PackedForest>(std::move(*forest)) : nullptr;
 }
 
-bool XGBoostModel::walks_can_give_up() const {
-  return !packed || packed->tree_count() != trees.size() || packed->can_give_up();
+std::vector<ProbabilityPair> XGBoostModel::predict_proba(const CsrMatrix& x) const {
+  TreeWarnings warnings(TreeWarnings::Mode::kWriteAtOnce);
+  return predict_proba(x, x.rows() == 1, warnings);
 }
 
-std::vector<ProbabilityPair> XGBoostModel::predict_proba(const CsrMatrix& x) const {
+std::vector<ProbabilityPair> XGBoostModel::predict_proba(const CsrMatrix& x, bool trace_mode,
+                                                         TreeWarnings& warnings) const {
   std::vector<ProbabilityPair> out;
   const std::size_t rows = x.rows();
   if (rows == 0) return out;
@@ -106,7 +105,6 @@ std::vector<ProbabilityPair> XGBoostModel::predict_proba(const CsrMatrix& x) con
 
   const double base_logit = std::log(base_score / (1.0 - base_score));
   const std::size_t k = x.cols();
-  const bool trace_mode = rows == 1;
   // One dense row for the whole call; only the entries a row set are reset.
   // It holds one more entry, always 0.0: what the packed walk reads for a
   // column at or beyond the row's length.
@@ -144,8 +142,9 @@ std::vector<ProbabilityPair> XGBoostModel::predict_proba(const CsrMatrix& x) con
         const std::size_t count = std::min(PackedForest::kLanes, trees.size() - first);
         forest->walk_group(first, count, buffer, values, complete);
         for (std::size_t i = 0; i < count; ++i) {
-          const double v =
-              complete[i] ? values[i] : traverse_tree(trees[first + i], features, 0, false);
+          const double v = complete[i]
+                               ? values[i]
+                               : traverse_tree(trees[first + i], features, 0, false, warnings);
           tree_sum = tree_sum + v;
         }
       }
@@ -158,7 +157,7 @@ std::vector<ProbabilityPair> XGBoostModel::predict_proba(const CsrMatrix& x) con
           write_stderr_line("TREE " + std::to_string(t) + " TRAVERSAL");
           write_stderr_line(kRule);
         }
-        const double v = traverse_tree(trees[t], features, 0, trace);
+        const double v = traverse_tree(trees[t], features, 0, trace, warnings);
         if (trace) {
           write_stderr_line("Tree " + std::to_string(t) + " final leaf value: " + format_fixed6(v));
           write_stderr_line("");

@@ -13,6 +13,7 @@
 #include "common/csr_matrix.h"
 #include "models/probability_pair.h"
 #include "models/tree_node.h"
+#include "models/tree_walk.h"
 
 namespace vesko {
 
@@ -36,20 +37,22 @@ struct XGBoostModel {
   // Leaves `packed` empty for a forest beyond 2^31 nodes.
   void pack();
 
-  // False only when pack() found that no row can make any tree's walk give
-  // up, so that no call writes a "WARNING: " line and rows may be scored in
-  // any order. A model not packed, packed before trees were added or
-  // removed, or too large to pack, answers true. Costs nothing per call.
-  bool walks_can_give_up() const;
+  // One pair per matrix row, in row order. Walks that cannot go on report to
+  // `warnings`, in row order and tree order. With `trace`, writes for every
+  // row its input, its walk through the first three trees and its raw
+  // prediction (meant for a batch of one e-mail). Throws FatalError on a
+  // stored column index not below the column count, after the warnings of
+  // the rows before it.
+  std::vector<ProbabilityPair> predict_proba(const CsrMatrix& x, bool trace,
+                                             TreeWarnings& warnings) const;
 
-  // One pair per matrix row, in row order. Writes "WARNING: " lines for walks
-  // that cannot go on, and a trace of its work when the matrix has exactly one
-  // row. Throws FatalError on a stored column index not below the column count.
+  // The same with warnings written at once and the trace for a matrix of one
+  // row.
   std::vector<ProbabilityPair> predict_proba(const CsrMatrix& x) const;
 
   // The value of one tree for one dense feature row; `trace` writes the walk.
   static double traverse_tree(const TreeNode& node, std::span<const double> features,
-                              std::size_t depth, bool trace);
+                              std::size_t depth, bool trace, TreeWarnings& warnings);
 };
 
 }  // namespace vesko

@@ -1,10 +1,12 @@
 #include "ensemble/pipeline.h"
 
 #include <gtest/gtest.h>
+#include <tbb/task_arena.h>
 
 #include <cmath>
 #include <random>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <variant>
 #include <vector>
@@ -131,8 +133,10 @@ TEST(Pipeline, ResultsDoNotDependOnThePoolSize) {
 }
 
 // E-mails made ready during the call, while the pool is at work, give the
-// results of e-mails ready before it; one that cannot be made ready abandons
-// the batch, whatever else fails.
+// results of e-mails ready before it, also when making them ready calls the
+// pipeline again on the same thread; they are made ready on the calling
+// thread, outside the pool. One that cannot be made ready abandons the
+// batch, whatever else fails.
 TEST(Pipeline, LateEmails) {
   std::vector<std::string> pieces = {"! <b>"}, texts(300);
   for (const std::string& word : kWords) pieces.push_back(word + " ");
@@ -145,14 +149,28 @@ TEST(Pipeline, LateEmails) {
     for (std::size_t i = 0; i < n; i += 3) indices.push_back(i), sizes.push_back(1);
     std::vector<std::string_view> emails(all.begin(), all.end());
     for (std::size_t i : indices) emails[i] = {};
-    std::size_t refused = n;
-    const LateEmails late{indices, sizes, [&](std::size_t i) {
-                            emails[i] = ready[i];
-                            return i != refused;
-                          }};
     const RustEnsemble e = assemble(model_set());
     const std::vector<ProbabilityPair> expected = predict_proba_batch_impl(e, all);
-    const std::vector<ProbabilityPair> got = predict_proba_batch_impl(e, emails, &late);
+    const std::thread::id caller = std::this_thread::get_id();
+    const int default_size = tbb::this_task_arena::max_concurrency();
+    std::size_t refused = n;
+    bool on_the_calling_thread = true, nested_calls_agree = true;
+    const LateEmails late{
+        indices, sizes, [&](std::size_t i) {
+          on_the_calling_thread = on_the_calling_thread && std::this_thread::get_id() == caller &&
+                                  tbb::this_task_arena::max_concurrency() == default_size;
+          if (i % 30 == 0) {
+            const auto again = predict_proba_batch_impl(e, all.subspan(i / 2));
+            nested_calls_agree =
+                nested_calls_agree && same_bits(again[0].spam_prob, expected[i / 2].spam_prob);
+          }
+          emails[i] = ready[i];
+          return i != refused;
+        }};
+    std::vector<ProbabilityPair> got;
+    run_on_pool_of(3, [&] { got = predict_proba_batch_impl(e, emails, &late); });
+    EXPECT_TRUE(on_the_calling_thread);
+    EXPECT_TRUE(nested_calls_agree);
     ASSERT_EQ(got.size(), n);
     for (std::size_t i = 0; i < n; ++i)
       EXPECT_TRUE(same_bits(got[i].spam_prob, expected[i].spam_prob)) << i;
@@ -205,6 +223,9 @@ TEST(Pipeline, FailureOfABatchOfOneIsTheLowestModels) {
 // Walks that cannot go on write their warnings in row order, whatever the
 // pool does, also when the failing node lies at the bottom of the deepest
 // tree a file can hold, under nodes that name one child for every branch.
+// They come before a failure of the meta classifier, which scores after the
+// trees, and not at all with a failure met before the trees score, even in
+// the last block.
 TEST(Pipeline, TreeWarningsComeInRowOrder) {
   for (std::size_t depth : {0u, 500u}) {
     RustEnsemble e = assemble(model_set());
@@ -226,12 +247,21 @@ TEST(Pipeline, TreeWarningsComeInRowOrder) {
     CaptureStderr();
     predict_proba_batch_impl(e, emails);
     EXPECT_EQ(GetCapturedStderr(), expected) << "depth " << depth;
-    // The meta classifier comes after every warning, even when it fails.
     e.meta_classifier.intercept.clear();
     CaptureStderr();
     EXPECT_EQ(fatal_message([&] { predict_proba_batch_impl(e, emails); }),
               "index out of bounds: the len is 0 but the index is 0");
     EXPECT_EQ(GetCapturedStderr(), expected) << "depth " << depth;
+    // The pair "viagra offer" (column 6) lies beyond model 2's idf.
+    ModelSet short_idf = model_set();
+    short_idf.tfidf[1].idf.resize(6);
+    RustEnsemble early = assemble(std::move(short_idf));
+    trees(early) = trees(e);
+    emails.back() = "viagra offer";
+    CaptureStderr();
+    EXPECT_EQ(fatal_message([&] { predict_proba_batch_impl(early, emails); }),
+              "index out of bounds: the len is 6 but the index is 6");
+    EXPECT_EQ(GetCapturedStderr(), "") << "depth " << depth;
   }
 }
 

@@ -59,27 +59,14 @@ std::pair<XGBoostModel, std::string> expect_packed_like_nodes(std::vector<TreeNo
   return {packed, got.second};
 }
 
-// Whether some row can make the node-by-node walk of `node` give up, every
-// branch followed whatever the thresholds: what the packed forest's flag
-// claims for the whole forest.
-bool can_give_up(const TreeNode& node) {
-  if (node.leaf) return false;
-  if (!node.split || !node.split_condition) return true;
-  for (const Id target : {node.yes, node.no, node.missing ? node.missing : node.yes}) {
-    const TreeNode* child = target ? node.child(*target) : nullptr;
-    if (child == nullptr || can_give_up(*child)) return true;
-  }
-  return false;
-}
-
 // Random trees with every quirk a model file can carry: repeated and absent
 // child ids, targets naming nothing, leaves that also split, nodes without a
 // split or threshold, odd split strings, NaN thresholds, columns beyond the
 // row; and rows of zeros of both signs (stored or not), NaN and values at
 // the thresholds. A completed packed walk must end on the node walk's leaf,
 // and any other is left to the node walk, so sums and warnings are the node
-// walk's; the flag is exact tree by tree.
-TEST(PackedForest, QuirkyTreesScoreAsTheNodesWithAnExactFlag) {
+// walk's.
+TEST(PackedForest, QuirkyTreesScoreAsTheNodes) {
   std::mt19937_64 rng(11);
   auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
   auto threshold = [&] { return static_cast<double>(pick(5)) * 0.5 - 1.0; };
@@ -100,17 +87,7 @@ TEST(PackedForest, QuirkyTreesScoreAsTheNodesWithAnExactFlag) {
     return n;
   };
   std::vector<TreeNode> trees;
-  std::size_t flagged = 0;
-  for (int t = 0; t < 100; ++t) {
-    trees.push_back(tree(1 + t % 5));
-    XGBoostModel alone;
-    alone.trees = {trees.back()};
-    alone.pack();
-    EXPECT_EQ(alone.walks_can_give_up(), can_give_up(trees.back())) << "tree " << t;
-    flagged += can_give_up(trees.back());
-  }
-  EXPECT_GT(flagged, 20u);
-  EXPECT_LT(flagged, 90u);
+  for (int t = 0; t < 100; ++t) trees.push_back(tree(1 + t % 5));
   std::vector<Row> rows(40);
   for (std::size_t r = 0; r < rows.size(); ++r) {
     for (std::size_t j = 0; j < 6; ++j) {
@@ -127,19 +104,14 @@ TEST(PackedForest, QuirkyTreesScoreAsTheNodesWithAnExactFlag) {
 TEST(PackedForest, StalePackIsNotTrusted) {
   XGBoostModel model;
   model.trees = {shared_child_chain(40, leaf(1.0))};
-  EXPECT_TRUE(model.walks_can_give_up());  // not packed: no claim
   model.pack();
   XGBoostModel nodes = model;
   nodes.packed.reset();
-  EXPECT_FALSE(model.walks_can_give_up());
+  // A tree that gives up, added after pack().
   for (XGBoostModel* m : {&model, &nodes}) m->trees.push_back(shared_child_chain(40, TreeNode{}));
-  EXPECT_TRUE(model.walks_can_give_up());  // a tree that gives up, added after pack()
   const CsrMatrix rows = matrix(1, {{}, {}});
   EXPECT_EQ(scored(model, rows), scored(nodes, rows));
   EXPECT_EQ(scored(model, rows).second, kFallback + kFallback);
-  model.pack();
-  model.trees.pop_back();
-  EXPECT_TRUE(model.walks_can_give_up());
 }
 
 TreeNode split_f0(Id yes, Id no, Id missing, std::vector<TreeNode> children) {
@@ -153,8 +125,8 @@ std::string missing_child(std::size_t id) {
 
 // Chains of nodes that name one child for every branch, above a bottom node
 // that may hold the only way to a give-up: packed once per node (a walk over
-// every branch doubles with each level), flagged exactly, and every row warns
-// as the node-by-node walk does, in row order.
+// every branch doubles with each level), and every row warns as the
+// node-by-node walk does, in row order.
 TEST(PackedForest, SharedChildChains) {
   const TreeNode leaf2 = leaf(1.0, 2);
   TreeNode stuck3;  // neither leaf nor split
@@ -183,7 +155,6 @@ TEST(PackedForest, SharedChildChains) {
       EXPECT_EQ(warnings, c.warnings) << where;
       // One record per node, the idle lanes' leaf included.
       EXPECT_EQ(model.packed->node_count(), depth + c.bottom_nodes + 2) << where;
-      EXPECT_EQ(model.walks_can_give_up(), !c.warnings.empty()) << where;
     }
   }
 }

@@ -84,8 +84,10 @@ TEST(TreeWalk, BranchChoiceAndGiveUps) {
       // clang-format on
   };
   for (const auto& c : cases) {
+    TreeWarnings at_once;
     CaptureStderr();
-    EXPECT_EQ(XGBoostModel::traverse_tree(c.root, c.features, 0, false), c.value) << c.name;
+    EXPECT_EQ(XGBoostModel::traverse_tree(c.root, c.features, 0, false, at_once), c.value)
+        << c.name;
     EXPECT_EQ(GetCapturedStderr(), c.warnings) << c.name;
   }
 }
@@ -122,6 +124,35 @@ TEST(XGBoost, RowsScoredApartWarnWithoutTraceFromTheBaseScore) {
                     ? out.spam_prob == base_score
                     : std::isnan(out.spam_prob) && std::isnan(out.clean_prob))
         << base_score;
+  }
+}
+
+// Warnings kept for later are the lines written at once, in the same order,
+// whichever way the trees are walked; a scoring that fails on a row keeps
+// those of the rows before it.
+TEST(XGBoost, KeptWarningsAreTheLinesWrittenAtOnce) {
+  XGBoostModel m;
+  m.base_score = 0.5;
+  // Rows at or above 0.5 miss child 9; every row falls back on the second tree.
+  m.trees = {f0(1, 9, 1, {leaf(1.0, 1)}), TreeNode{}};
+  const CsrMatrix x = matrix(2, {{{0, 0.75}}, {{0, 0.25}}, {{0, 0.75}}, {{0, 0.5}, {5, 1.0}}});
+  const std::string child9 = "WARNING: XGBoost tree traversal failed - child node 9 not found\n";
+  const std::string expected =
+      child9 + kFallback + kFallback + kFallback + child9 + kFallback + kFallback;
+  const std::string failure = "index out of bounds: the len is 2 but the index is 5";
+  for (const bool packed : {false, true}) {
+    if (packed) m.pack();
+    CaptureStderr();
+    EXPECT_EQ(fatal_message([&] { m.predict_proba(x); }), failure);
+    EXPECT_EQ(GetCapturedStderr(), expected) << packed;
+    TreeWarnings kept(TreeWarnings::Mode::kKeep);
+    CaptureStderr();
+    EXPECT_EQ(fatal_message([&] { m.predict_proba(x, false, kept); }), failure);
+    EXPECT_EQ(GetCapturedStderr(), "") << packed;
+    CaptureStderr();
+    kept.write();
+    kept.write();  // written once
+    EXPECT_EQ(GetCapturedStderr(), expected) << packed;
   }
 }
 
