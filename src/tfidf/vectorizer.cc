@@ -13,54 +13,21 @@
 
 #include "common/fatal_error.h"
 #include "common/thread_pool.h"
+#include "tfidf/counting_scratch.h"
 
 namespace vesko {
 namespace {
-
-// Per-thread counting state, reused by every text and every vectorizer that
-// runs on the thread. `count` is indexed by column and stays all zero between
-// texts, so a text costs work in proportion to its own terms, never to V.
-// Columns are below V, and a vocabulary has far fewer than 2^32 entries (its
-// keys alone would need over 100 GiB), so columns fit 32 bits; narrow columns
-// also sort faster, and narrow counts keep the hot part of `count` in L1.
-struct Scratch {
-  // column -> hits in this text, below kWrap. Slot V is a sink for lookups
-  // that missed: it holds 1 during a text, so a miss is never a first hit.
-  std::vector<std::uint32_t> count;
-  std::vector<std::uint32_t> hit;      // the columns hit, by first hit
-  std::vector<std::uint64_t> seen;     // bit per column, all zero between texts
-  std::vector<std::uint32_t> ordered;  // columns in ascending order, read from `seen`
-  std::vector<std::uint32_t> wrapped;  // a column once per kWrap - 1 hits it has shed
-  std::vector<std::uint64_t> beyond;   // hit columns >= V: only a broken model file
-};
 
 // A count that reaches kWrap drops back to 1 and notes its column in
 // `wrapped`, so 32-bit counts stay exact for texts of 4 GiB and more (a text
 // has at most one term per byte).
 constexpr std::uint32_t kWrap = UINT32_MAX;
 
-// The thread's scratch is reached through calls that are never inlined: in a
-// shared library every access to a thread_local costs a call to
-// __tls_get_addr, and the compiler re-derives an inlined address at each use
-// rather than keep it in a register, which once cost 4 % of a call.
-
-// One scratch per member of a group of vectorizers counted together.
-[[gnu::noinline]] Scratch& thread_scratch(std::size_t member) {
-  thread_local std::array<Scratch, TermIndex::kLanes> scratch;
-  return scratch[member];
-}
-
-// The words of the text a group is counting, shared by its members.
-[[gnu::noinline]] TokenScratch& thread_tokens() {
-  thread_local TokenScratch tokens;
-  return tokens;
-}
-
 // Adds one hit of `column`, which must be at most V (V: the miss sink).
 // Branch-free but for the wrap: whether a hit is a column's first is as
 // unpredictable as whether a lookup hits.
 // `num_hit` is the caller's local, not a field, so that it stays in a register.
-[[gnu::always_inline]] inline void count_column(Scratch& scratch, std::uint32_t* count,
+[[gnu::always_inline]] inline void count_column(MemberScratch& scratch, std::uint32_t* count,
                                                 std::uint32_t* hit, std::size_t& num_hit,
                                                 std::uint32_t column) {
   const std::uint32_t before = count[column];
@@ -81,7 +48,7 @@ constexpr std::uint32_t kWrap = UINT32_MAX;
 template <bool kPopcountInstruction>
 [[gnu::always_inline]] inline std::size_t count_ascii_with(
     const AsciiTrigramTable& table, const unsigned char* first, const unsigned char* last,
-    Scratch& scratch, std::uint32_t* count, std::uint32_t* hit, std::size_t num_hit) {
+    MemberScratch& scratch, std::uint32_t* count, std::uint32_t* hit, std::size_t num_hit) {
   table.for_each_column<kPopcountInstruction>(first, last, [&](std::uint32_t column) {
     count_column(scratch, count, hit, num_hit, column);
   });
@@ -92,16 +59,14 @@ template <bool kPopcountInstruction>
 // The build targets baseline x86-64, which lacks popcnt; nearly every x86-64
 // processor has it, and a lookup needs one per trigram, so the loop is also
 // compiled for it and chosen at run time.
-[[gnu::target("popcnt")]] std::size_t count_ascii_popcnt(const AsciiTrigramTable& table,
-                                                         const unsigned char* first,
-                                                         const unsigned char* last,
-                                                         Scratch& scratch, std::uint32_t* count,
-                                                         std::uint32_t* hit, std::size_t num_hit) {
+[[gnu::target("popcnt")]] std::size_t count_ascii_popcnt(
+    const AsciiTrigramTable& table, const unsigned char* first, const unsigned char* last,
+    MemberScratch& scratch, std::uint32_t* count, std::uint32_t* hit, std::size_t num_hit) {
   return count_ascii_with<true>(table, first, last, scratch, count, hit, num_hit);
 }
 
 std::size_t count_ascii(const AsciiTrigramTable& table, const unsigned char* first,
-                        const unsigned char* last, Scratch& scratch, std::uint32_t* count,
+                        const unsigned char* last, MemberScratch& scratch, std::uint32_t* count,
                         std::uint32_t* hit, std::size_t num_hit) {
   static const bool have_popcnt = __builtin_cpu_supports("popcnt");
   if (have_popcnt) return count_ascii_popcnt(table, first, last, scratch, count, hit, num_hit);
@@ -109,7 +74,7 @@ std::size_t count_ascii(const AsciiTrigramTable& table, const unsigned char* fir
 }
 #else
 std::size_t count_ascii(const AsciiTrigramTable& table, const unsigned char* first,
-                        const unsigned char* last, Scratch& scratch, std::uint32_t* count,
+                        const unsigned char* last, MemberScratch& scratch, std::uint32_t* count,
                         std::uint32_t* hit, std::size_t num_hit) {
 #if defined(__POPCNT__) || defined(__aarch64__)
   return count_ascii_with<true>(table, first, last, scratch, count, hit, num_hit);
@@ -122,7 +87,7 @@ std::size_t count_ascii(const AsciiTrigramTable& table, const unsigned char* fir
 // Restores the all-zero counts however the text ends (bad_alloc included).
 class ScratchReset {
  public:
-  explicit ScratchReset(Scratch& scratch, std::size_t num_columns)
+  explicit ScratchReset(MemberScratch& scratch, std::size_t num_columns)
       : scratch_(scratch), num_columns_(num_columns) {
     scratch_.count[num_columns_] = 1;
   }
@@ -145,7 +110,7 @@ class ScratchReset {
 
  private:
   static constexpr std::size_t kUnknown = SIZE_MAX;
-  Scratch& scratch_;
+  MemberScratch& scratch_;
   std::size_t num_columns_;
   std::size_t num_hit_ = kUnknown;
 };
@@ -204,7 +169,7 @@ struct TfidfVectorizer::GroupCounter {
 
   struct Member {
     const TfidfVectorizer* vectorizer = nullptr;
-    Scratch* scratch = nullptr;
+    MemberScratch* scratch = nullptr;
     std::optional<ScratchReset> reset;
     std::uint32_t* count = nullptr;
     std::uint32_t* hit = nullptr;
@@ -224,6 +189,7 @@ struct TfidfVectorizer::GroupCounter {
   };
 
   const TermIndex& index;
+  HeldScratch held;  // outlives the members' resets of it
   std::array<Member, TermIndex::kLanes> members;
   std::size_t size;
 
@@ -250,7 +216,7 @@ struct TfidfVectorizer::GroupCounter {
       member.kinds = mode == TokenizerMode::CharTrigrams
                          ? kAny
                          : (takes_words(mode) ? kWord : 0) | (takes_pairs(mode) ? kPair : 0);
-      Scratch& scratch = thread_scratch(m);
+      MemberScratch& scratch = held.get().members[m];
       if (scratch.count.size() <= member.num_columns) {
         scratch.count.resize(member.num_columns + 1, 0);
         scratch.hit.resize(member.num_columns + 1);
@@ -335,7 +301,7 @@ struct TfidfVectorizer::GroupCounter {
         on_term(word, kWord);
       });
     } else {
-      TokenScratch& tokens = thread_tokens();
+      TokenScratch& tokens = held.get().tokens;
       tokens.words.clear();
       first.tokenizer_.for_each_word(text, [&](std::string_view word) {
         tokens.words.push_back(word);
@@ -365,7 +331,7 @@ struct TfidfVectorizer::GroupCounter {
           },
           [&](std::string_view trigram) { look_up(trigram, kAny); });
     } else {
-      v.tokenizer_.for_each_term(text, thread_tokens(), [&](std::string_view term) {
+      v.tokenizer_.for_each_term(text, held.get().tokens, [&](std::string_view term) {
         ++num_terms;
         look_up(term, kAny);
       });
@@ -409,7 +375,7 @@ void TfidfVectorizer::share_term_index(std::span<TfidfVectorizer* const> vectori
 
 template <typename Counts>
 void TfidfVectorizer::finish_row(Counts& member, std::size_t num_terms, TfidfRow& row) const {
-  Scratch& scratch = *member.scratch;
+  MemberScratch& scratch = *member.scratch;
   std::uint32_t* const hit = member.hit;
   const std::size_t num_hit = member.num_hit;
   const std::size_t num_words = (member.num_columns + 63) / 64;

@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "common/fatal_error.h"
+#include "common/thread_pool.h"
 #include "csr_rows.h"
 #include "piece_texts.h"
+#include "tfidf/counting_scratch.h"
 #include "tfidf/term_list.h"
 
 namespace vesko {
@@ -267,6 +269,29 @@ TEST(VectorizerTest, MatchesTheStraightforwardMethod) {
         }
       }
     }
+  }
+}
+
+// A counting started on a thread whose scratch is held (one that re-entered)
+// counts in a scratch of its own: its rows are the same, and the held scratch
+// is left as it was.
+TEST(VectorizerTest, CountingThatReentersLeavesTheHeldScratchAlone) {
+  std::mt19937_64 rng(7);
+  const std::vector<std::string> pieces = {"free ", "money ", "offer ", "é ", "日本 ", "a "};
+  Texts texts(50);
+  for (std::string& text : texts) text = testing_texts::random_text(rng, pieces, 60);
+  for (const TokenizerMode mode : kModes) {
+    const TfidfVectorizer v =
+        TfidfVectorizer::from_model(random_model(rng, texts, mode, 100), mode);
+    const std::string expected = outcome_of([&] { return v.transform(texts); });
+    run_on_pool_of(1, [&] {  // every text counted on this thread
+      HeldScratch outer;
+      std::vector<std::uint32_t>& in_use = outer.get().members[0].count;
+      const std::vector<std::uint32_t> before =
+          std::exchange(in_use, std::vector<std::uint32_t>(64, 7));
+      EXPECT_EQ(outcome_of([&] { return v.transform(texts); }), expected);
+      EXPECT_EQ(std::exchange(in_use, before), std::vector<std::uint32_t>(64, 7));
+    });
   }
 }
 
