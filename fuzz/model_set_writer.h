@@ -30,7 +30,7 @@ using testing::Pack;
 
 constexpr std::size_t kFeatures = 29;
 // Deep enough for chains of split nodes that name one child for two or three
-// branches, which once cost time exponential in their depth; the input's
+// branches, whose walk over every branch doubles with each level; the input's
 // bytes bound the size of every tree.
 constexpr int kMaxTreeDepth = 16;
 

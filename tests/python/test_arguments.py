@@ -1,8 +1,9 @@
 """Arguments of the five callables: each kind of TypeError once, errors that
 pass through unwrapped, and arguments that ask for more memory than there is (a
 len() that over-reports, strings or sequences too large to copy), each in a
-child under a memory ceiling (isolated.run), since either used to abort the
-interpreter; the sound outcomes are the honest result and MemoryError."""
+child under a memory ceiling (isolated.run), so that a fault that aborts the
+interpreter fails one test; the sound outcomes are the honest result and
+MemoryError."""
 import sys
 
 import pytest

@@ -130,8 +130,8 @@ class ModelFileTest : public ::testing::Test {
 }
 
 TEST_F(ModelFileTest, OnlyRegularFilesAreReadAndPathsAreShownAsText) {
-  // Without a writer a FIFO used to block the open forever; /dev/zero never
-  // ends. Both are refused before any read, however they are reached.
+  // Without a writer, opening a FIFO blocks forever; /dev/zero never ends.
+  // Both are refused before any read, however they are reached.
   const std::string fifo = dir_ + "/model1_tfidf.msgpack", zero = dir_ + "/model2_tfidf.msgpack";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   ASSERT_EQ(symlink("/dev/zero", zero.c_str()), 0);

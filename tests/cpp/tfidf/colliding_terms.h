@@ -17,8 +17,9 @@
 
 namespace vesko::testing_support {
 
-// The term index's slot hash before it was keyed: one fixed multiply of the
-// packed term (two for terms of 8 bytes or more), the slot its top bits.
+// A slot hash without a key: one fixed multiply of the packed term (two for
+// terms of 8 bytes or more), the slot its top bits. Anyone can compute it, so
+// terms that collide under it are easy to make.
 inline std::uint64_t fixed_multiplicative_hash(std::string_view term) {
   const TermIndex::Key key = TermIndex::pack(term);
   constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
