@@ -19,12 +19,15 @@ namespace vesko::py {
 // Holds a reference to each string appended, and to its UTF-8 encoding when
 // one is made, for as long as it lives, so the views stay valid whatever
 // happens to the caller's containers. Made, used and destroyed with the
-// interpreter lock held.
+// interpreter lock held; a thread that the interpreter ends leaves the
+// references behind (owned_reference.h).
 //
 // A string that must be encoded (it is not ASCII, or the interpreter cannot
 // lend its bytes) is encoded when appended, unless encoding is deferred: then
-// it is encoded by make_ready, which the pipeline calls on the calling thread
-// while the pool already works on the texts before it. Deferring is only
+// it is encoded by make_ready, which the pipeline calls on the calling thread,
+// outside the pool, while the pool already works on the texts before it.
+// Encoding may run Python code (a codec error handler), which may do anything
+// a Python program can, vesko's own calls included. Deferring is only
 // sound where nothing could observe the order: when appending runs no Python
 // code (the items of an exact list or tuple), so that encoding later instead
 // of between two items changes nothing but when the work is done.
