@@ -6,8 +6,9 @@
 // target compiles to its own SIMD instructions (SSE2, the x86-64 baseline;
 // NEON on ARM) or to plain loops where it has none. Only gathering one bit
 // per lane has no generic form: SSE2 has an instruction for it, elsewhere a
-// multiplication does it (VESKO_PORTABLE_BYTE_BLOCKS forces that on x86-64,
-// to test it).
+// multiplication does it. Defining VESKO_PORTABLE (the CMake option of that
+// name) takes the multiplication, and std::popcount in count_bits, on x86-64
+// too, so that the paths of other processors are built and tested here.
 #ifndef VESKO_COMMON_BYTE_BLOCK_H_
 #define VESKO_COMMON_BYTE_BLOCK_H_
 
@@ -16,7 +17,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__) && !defined(VESKO_PORTABLE_BYTE_BLOCKS)
+#if defined(__SSE2__) && !defined(VESKO_PORTABLE)
 #define VESKO_BYTE_BLOCK_SSE2 1
 #include <emmintrin.h>
 #endif
@@ -30,8 +31,9 @@ typedef std::int8_t BlockLanes __attribute__((vector_size(kBlockBytes)));  // -1
 
 // The number of set bits. The x86-64 baseline has no POPCNT instruction, and
 // std::popcount then becomes a library call per word; this stays inline.
+// VESKO_PORTABLE takes std::popcount, as every other target does.
 inline int count_bits(std::uint64_t x) {
-#if defined(__x86_64__) && !defined(__POPCNT__)
+#if defined(__x86_64__) && !defined(__POPCNT__) && !defined(VESKO_PORTABLE)
   x = x - ((x >> 1) & 0x5555555555555555ull);
   x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
   x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;

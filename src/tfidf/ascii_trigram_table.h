@@ -59,7 +59,7 @@ class AsciiTrigramTable {
   // to right, a miss included. first[-2], first[-1] and every byte of
   // [first, last) must be below 0x80. Requires enabled(). kPopcountInstruction:
   // count bits with the compiler's builtin, for callers compiled for a target
-  // with a popcount instruction.
+  // with a popcount instruction (never under VESKO_PORTABLE).
   template <bool kPopcountInstruction, typename OnColumn>
   void for_each_column(const unsigned char* first, const unsigned char* last,
                        OnColumn&& on_column) const {

@@ -55,7 +55,9 @@ template <bool kPopcountInstruction>
   return num_hit;
 }
 
-#if defined(__x86_64__) && !defined(__POPCNT__)
+// VESKO_PORTABLE compiles the loop only as a target without a popcount
+// instruction runs it.
+#if defined(__x86_64__) && !defined(__POPCNT__) && !defined(VESKO_PORTABLE)
 // The build targets baseline x86-64, which lacks popcnt; nearly every x86-64
 // processor has it, and a lookup needs one per trigram, so the loop is also
 // compiled for it and chosen at run time.
@@ -76,7 +78,7 @@ std::size_t count_ascii(const AsciiTrigramTable& table, const unsigned char* fir
 std::size_t count_ascii(const AsciiTrigramTable& table, const unsigned char* first,
                         const unsigned char* last, MemberScratch& scratch, std::uint32_t* count,
                         std::uint32_t* hit, std::size_t num_hit) {
-#if defined(__POPCNT__) || defined(__aarch64__)
+#if (defined(__POPCNT__) || defined(__aarch64__)) && !defined(VESKO_PORTABLE)
   return count_ascii_with<true>(table, first, last, scratch, count, hit, num_hit);
 #else
   return count_ascii_with<false>(table, first, last, scratch, count, hit, num_hit);
