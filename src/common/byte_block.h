@@ -1,14 +1,17 @@
 // Sixteen bytes of text compared at once: the lane-parallel core of the
-// feature scanners. A comparison gives a LaneMask (each byte all ones or all
-// zeros), which is either counted in place (LaneCounter) or turned into one
-// bit per byte (bits()) for scanners that look for rare bytes or follow runs
-// across bytes. The lanes are GCC and Clang generic vectors, which every
-// target compiles to its own SIMD instructions (SSE2, the x86-64 baseline;
-// NEON on ARM) or to plain loops where it has none. Only gathering one bit
-// per lane has no generic form: SSE2 has an instruction for it, elsewhere a
-// multiplication does it. Defining VESKO_PORTABLE (the CMake option of that
-// name) takes the multiplication, and std::popcount in count_bits, on x86-64
-// too, so that the paths of other processors are built and tested here.
+// feature scanners, the tokenizer and lower-casing. A comparison gives a
+// LaneMask (each byte all ones or all zeros), which is either counted in place
+// (LaneCounter), turned into one bit per byte (bits()) for scanners that look
+// for rare bytes or follow runs across bytes, or used to change bytes that are
+// then stored. The lanes are GCC and Clang generic vectors, which every target
+// compiles to its own SIMD instructions (SSE2, the x86-64 baseline; NEON on
+// ARM) or to plain loops where it has none. This file holds the only
+// instruction-set choices of byte-level scanning: gathering one bit per lane,
+// which has no generic form (SSE2 has an instruction for it, elsewhere a
+// multiplication does it), and counting bits (inline arithmetic on baseline
+// x86-64, std::popcount elsewhere). Defining VESKO_PORTABLE (the CMake option
+// of that name) takes the paths of other processors on x86-64 too, so that
+// they are built and tested here.
 #ifndef VESKO_COMMON_BYTE_BLOCK_H_
 #define VESKO_COMMON_BYTE_BLOCK_H_
 
@@ -48,22 +51,21 @@ inline std::uint64_t low_bits(int n) { return (std::uint64_t{1} << n) - 1; }
 
 // Bit k set when lane k is true, without SIMD help: lane k of each eight
 // keeps bit k alone, and a product sums the eight lanes into its top byte,
-// where distinct bits never carry.
+// where distinct bits never carry. Only where lane k lands in the word read
+// depends on the byte order, so only the mask does.
 inline std::uint32_t gather_lane_bits(BlockLanes lanes) {
+  static_assert(std::endian::native == std::endian::little ||
+                std::endian::native == std::endian::big);
+  constexpr std::uint64_t kLaneBit =
+      std::endian::native == std::endian::little ? 0x8040201008040201ull : 0x0102040810204080ull;
   std::uint8_t bytes[kBlockBytes];
   std::memcpy(bytes, &lanes, sizeof bytes);
   std::uint32_t bits = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    for (std::size_t half = 0; half < kBlockBytes; half += 8) {
-      std::uint64_t eight;
-      std::memcpy(&eight, bytes + half, sizeof eight);
-      const std::uint64_t gathered = (eight & 0x8040201008040201ull) * 0x0101010101010101ull;
-      bits |= static_cast<std::uint32_t>(gathered >> 56) << half;
-    }
-  } else {
-    for (std::size_t k = 0; k < kBlockBytes; ++k) {
-      bits |= static_cast<std::uint32_t>(bytes[k] >> 7) << k;
-    }
+  for (std::size_t half = 0; half < kBlockBytes; half += 8) {
+    std::uint64_t eight;
+    std::memcpy(&eight, bytes + half, sizeof eight);
+    const std::uint64_t gathered = (eight & kLaneBit) * 0x0101010101010101ull;
+    bits |= static_cast<std::uint32_t>(gathered >> 56) << half;
   }
   return bits;
 }
@@ -100,16 +102,27 @@ class ByteBlock {
     return ByteBlock(bytes);
   }
 
+  // The 16 bytes to `p`, which needs no alignment.
+  void store(unsigned char* p) const { std::memcpy(p, &bytes_, sizeof bytes_); }
+
   LaneMask eq(unsigned char c) const { return LaneMask(bytes_ == c); }
   LaneMask eq(ByteBlock other) const { return LaneMask(bytes_ == other.bytes_); }
-  // lo <= byte <= hi: bytes below lo wrap around to above hi - lo.
+  // lo <= byte <= hi, for lo <= hi. Adding 0x7F - hi turns [lo, hi] into the
+  // top of the signed byte range, [0x7F - (hi - lo), 0x7F], and every other
+  // byte into a value below it: one signed comparison, where an unsigned one
+  // costs SSE2 two instructions.
   LaneMask in_range(unsigned char lo, unsigned char hi) const {
-    const BlockBytes from_lo = bytes_ - lo;
-    return LaneMask(from_lo <= static_cast<unsigned char>(hi - lo));
+    const auto shifted = std::bit_cast<BlockLanes>(bytes_ + static_cast<unsigned char>(0x7F - hi));
+    return LaneMask(shifted >= static_cast<std::int8_t>(0x7F - (hi - lo)));
   }
   // The bytes with the bits of `mask` set as well (0x20 folds ASCII capitals
   // onto small letters).
   ByteBlock with_bits(unsigned char mask) const { return ByteBlock(bytes_ | mask); }
+  // The same in the lanes where `where` is true only (0x20 where the bytes
+  // are capitals lower-cases them).
+  ByteBlock with_bits_where(LaneMask where, unsigned char mask) const {
+    return ByteBlock(bytes_ | (std::bit_cast<BlockBytes>(where.lanes()) & mask));
+  }
   // Bytes 0x80 and above: every byte of a non-ASCII character.
   LaneMask non_ascii() const { return LaneMask(bytes_ >= 0x80); }
   std::uint32_t non_ascii_bits() const {
