@@ -20,10 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "common/byte_block.h"
 #include "common/char_classes.h"
 #include "common/utf8.h"
 
@@ -102,29 +99,10 @@ struct Bytes16 {
 };
 
 inline Bytes16 classify16(const unsigned char* p) {
-#if defined(__SSE2__)
-  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  // Signed compares: bytes >= 0x80 are negative, so they fall in no range.
-  const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8('0' - 1)),
-                                      _mm_cmplt_epi8(x, _mm_set1_epi8('9' + 1)));
-  const __m128i folded = _mm_or_si128(x, _mm_set1_epi8(0x20));
-  const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(folded, _mm_set1_epi8('a' - 1)),
-                                       _mm_cmplt_epi8(folded, _mm_set1_epi8('z' + 1)));
-  const __m128i underscore = _mm_cmpeq_epi8(x, _mm_set1_epi8('_'));
-  const __m128i word = _mm_or_si128(_mm_or_si128(digit, letter), underscore);
-  return {static_cast<std::uint32_t>(_mm_movemask_epi8(word)),
-          static_cast<std::uint32_t>(_mm_movemask_epi8(x))};
-#else
-  Bytes16 bits{0, 0};
-  for (int i = 0; i < 16; ++i) {
-    const unsigned char c = p[i];
-    const unsigned char folded = c | 0x20;
-    const bool word = (c >= '0' && c <= '9') || (folded >= 'a' && folded <= 'z') || c == '_';
-    bits.word |= static_cast<std::uint32_t>(word) << i;
-    bits.high |= static_cast<std::uint32_t>(c >= 0x80) << i;
-  }
-  return bits;
-#endif
+  const ByteBlock b = ByteBlock::load(p);
+  // Bytes >= 0x80 stay >= 0x80 when folded, so they fall in no range.
+  const LaneMask word = b.in_range('0', '9') | b.with_bits(0x20).in_range('a', 'z') | b.eq('_');
+  return {word.bits(), b.non_ascii_bits()};
 }
 
 // The same for 64 bytes from p, one bit per byte. Reads p[0, 64).
