@@ -12,10 +12,7 @@
 #include <stdexcept>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "common/byte_block.h"
 #include "common/final_sigma.h"
 
 namespace vesko {
@@ -61,38 +58,14 @@ char lower_ascii_byte(unsigned char c) {
 // overwritten with scratch.
 std::size_t lower_ascii_prefix(const unsigned char* in, std::size_t n, char* out) {
   std::size_t k = 0;
-#if defined(__SSE2__)
-  // Adding 37 takes 'A'..'Z' to 102..127, the top of the signed byte range,
-  // and every other byte value, 0x80 and up included, to a signed value of
-  // 101 or below: one signed compare finds the capitals.
-  const __m128i shift = _mm_set1_epi8(37);
-  const __m128i below_capitals = _mm_set1_epi8(101);
-  const __m128i case_bit = _mm_set1_epi8(0x20);
-  for (; k + 16 <= n; k += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k));
-    const __m128i capital = _mm_cmpgt_epi8(_mm_add_epi8(v, shift), below_capitals);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
-                     _mm_or_si128(v, _mm_and_si128(capital, case_bit)));
-    const int high = _mm_movemask_epi8(v);
-    if (high != 0) {
-      return k + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(high)));
-    }
+  // Whole blocks are stored, the bytes from the first one >= 0x80 on too:
+  // they are scratch.
+  for (; k + kBlockBytes <= n; k += kBlockBytes) {
+    const ByteBlock b = ByteBlock::load(in + k);
+    b.with_bits_where(b.in_range('A', 'Z'), 0x20).store(reinterpret_cast<unsigned char*>(out + k));
+    const std::uint32_t high = b.non_ascii_bits();
+    if (high != 0) return k + static_cast<std::size_t>(std::countr_zero(high));
   }
-#else
-  // Eight bytes per step in a 64-bit word. With every byte below 0x80, adding
-  // 0x3F sets a byte's top bit from 'A' up and adding 0x25 from '[' up, and
-  // neither carries into the next byte.
-  constexpr std::uint64_t kTopBits = 0x8080808080808080;
-  for (; k + 8 <= n; k += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, in + k, 8);
-    if ((word & kTopBits) != 0) break;
-    const std::uint64_t from_a = word + 0x3F3F3F3F3F3F3F3F;
-    const std::uint64_t past_z = word + 0x2525252525252525;
-    word |= (from_a & ~past_z & kTopBits) >> 2;
-    std::memcpy(out + k, &word, 8);
-  }
-#endif
   for (; k < n && in[k] < 0x80; ++k) out[k] = lower_ascii_byte(in[k]);
   return k;
 }
