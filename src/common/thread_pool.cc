@@ -113,9 +113,8 @@ void HandedOverTasks::cancel_and_wait() {
     group->cancel();
     try {
       group->wait();
-    } catch (ThreadExit&) {
-      throw;
     } catch (...) {
+      if (caught_thread_exit()) throw;
       // A task's failure: the caller is already leaving with a reason of its own.
     }
   });

@@ -313,9 +313,8 @@ class BlockRunner {
       return true;
     } catch (const FatalError& error) {
       failure = {std::current_exception(), error.kind() == FatalError::Kind::kOutsideShape};
-    } catch (ThreadExit&) {
-      throw;
     } catch (...) {
+      if (caught_thread_exit()) throw;
       failure = {std::current_exception(), false};
     }
     return false;

@@ -218,9 +218,8 @@ PyObject* set_error_from_current_exception() {
     PyErr_NoMemory();
   } catch (const std::exception& error) {
     set_runtime_error(error.what());
-  } catch (ThreadExit&) {
-    throw;
   } catch (...) {
+    if (caught_thread_exit()) throw;
     PyErr_SetString(PyExc_RuntimeError, "unknown internal failure");
   }
   return nullptr;

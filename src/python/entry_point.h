@@ -30,9 +30,9 @@ struct EntryPoint<Function> {
   static PyObject* call(Args... args) {
     try {
       return Function(args...);
-    } catch (ThreadExit&) {
-      throw;
     } catch (...) {
+      // A thread's exit goes on: the thread holds no thread state by now.
+      if (caught_thread_exit()) throw;
       return set_error_from_current_exception();
     }
   }
