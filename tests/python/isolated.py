@@ -1,9 +1,10 @@
 """Runs test code in a child interpreter under a time limit and a memory
-ceiling, for behaviour that once killed or hung the process: a regression
-then fails one test instead of taking the suite or the machine down."""
+ceiling, for behaviour that could kill or hang the process: a fault then fails
+one test instead of taking the suite or the machine down."""
 import os
 import pathlib
 import resource
+import signal
 import subprocess
 import sys
 import textwrap
@@ -20,10 +21,13 @@ _MAPS = pathlib.Path("/proc/self/maps")
 SANITIZED = _MAPS.exists() and "libasan" in _MAPS.read_text()
 
 
-def run(code, *, memory_mb=2048, timeout=120):
-    """Runs `code` (dedented) with `python -c`, this directory importable;
-    returns the CompletedProcess with text stdout and stderr."""
-    env = dict(os.environ)
+def run(code, *, memory_mb=2048, timeout=120, env=None):
+    """Runs `code` (dedented) with `python -c`, this directory importable and
+    the variables of `env` added to the environment; returns the
+    CompletedProcess with text stdout and stderr. The child leads a process
+    group of its own: on timeout the whole group is killed, processes it forked
+    included, and subprocess.TimeoutExpired is raised with the output so far."""
+    env = {**os.environ, **(env or {})}
     env["PYTHONPATH"] = os.pathsep.join(filter(None, [HERE, env.get("PYTHONPATH")]))
     limit = memory_mb << 20
     preexec = None
@@ -32,5 +36,18 @@ def run(code, *, memory_mb=2048, timeout=120):
     else:
         def preexec():
             resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env,
-                          preexec_fn=preexec, capture_output=True, text=True, timeout=timeout)
+    args = [sys.executable, "-c", textwrap.dedent(code)]
+    with subprocess.Popen(args, env=env, preexec_fn=preexec, start_new_session=True,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) as child:
+        try:
+            stdout, stderr = child.communicate(timeout=timeout)
+        except BaseException as error:  # a timeout or an interrupt: the group goes too
+            try:
+                os.killpg(child.pid, signal.SIGKILL)
+            except ProcessLookupError:  # every member ended meanwhile
+                pass
+            if not isinstance(error, subprocess.TimeoutExpired):
+                raise
+            stdout, stderr = child.communicate()
+            raise subprocess.TimeoutExpired(args, timeout, stdout, stderr) from None
+    return subprocess.CompletedProcess(args, child.returncode, stdout, stderr)
