@@ -39,8 +39,8 @@ enum Stage : std::size_t {
   kStages
 };
 
-// The profile's counter of each stage that is not per model (classifying is
-// timed where it is done, with its model).
+// The profile's counter of each stage that is not per model (the transforms
+// and classifying have one per model).
 constexpr std::atomic<std::uint64_t> StageProfile::*kStageCounters[kStages] = {
     &StageProfile::lower_case, &StageProfile::features, nullptr, &StageProfile::scaling, nullptr,
     &StageProfile::meta};
@@ -62,6 +62,9 @@ struct BlockOutcome {
     for (TreeWarnings& w : warnings) w = TreeWarnings(mode);
   }
   StepFailure& failure(Stage stage, std::size_t m) { return failures[stage * kBaseModels + m]; }
+  const StepFailure& failure(Stage stage, std::size_t m) const {
+    return failures[stage * kBaseModels + m];
+  }
 };
 
 // Where the failure that a call reports was met, and the failure itself.
@@ -79,7 +82,7 @@ struct FirstFailure {
 // row; within scoring the lowest model, then the lowest row. Blocks hold
 // ascending rows, and a block's transform reports its own first index failure,
 // else its first shape failure.
-std::optional<FirstFailure> first_failure(std::vector<BlockOutcome>& blocks) {
+std::optional<FirstFailure> first_failure(const std::vector<BlockOutcome>& blocks) {
   for (std::size_t stage = 0; stage < kStages; ++stage) {
     for (std::size_t m = 0; m < kBaseModels; ++m) {
       std::optional<FirstFailure> first_shape_failure;
