@@ -73,8 +73,11 @@ std::optional<TextViews> convert_string_list(PyObject* object) {
   }
   OwnedReference iterator(PyObject_GetIter(object));
   if (!iterator) return std::nullopt;
-  while (PyObject* raw_item = PyIter_Next(iterator.get())) {
-    OwnedReference item(raw_item);
+  for (;;) {
+    // The item before, if releasing it runs code: before the next is read.
+    release_dropped_references();
+    OwnedReference item(PyIter_Next(iterator.get()));
+    if (!item) break;
     if (!PyUnicode_Check(item.get())) {
       set_conversion_refusal(item.get(), "PyString");
       return report_earlier_encoding_failure(texts);

@@ -11,6 +11,9 @@
 // reach the thread's start. The thread holds no thread state by then, so no
 // error is set for it, and the entry point is not noexcept, which would turn
 // it into std::terminate.
+//
+// On the way out, the entry point releases the references that the call's
+// destructors left for later (python/owned_reference.h).
 #ifndef VESKO_PYTHON_ENTRY_POINT_H_
 #define VESKO_PYTHON_ENTRY_POINT_H_
 
@@ -19,6 +22,7 @@
 
 #include "common/thread_exit.h"
 #include "python/arguments.h"
+#include "python/owned_reference.h"
 
 namespace vesko::py {
 
@@ -28,13 +32,18 @@ struct EntryPoint;
 template <typename... Args, PyObject* (*Function)(Args...)>
 struct EntryPoint<Function> {
   static PyObject* call(Args... args) {
+    PyObject* result = nullptr;
     try {
-      return Function(args...);
+      result = Function(args...);
     } catch (...) {
       // A thread's exit goes on: the thread holds no thread state by now.
       if (caught_thread_exit()) throw;
-      return set_error_from_current_exception();
+      result = set_error_from_current_exception();
     }
+    // Outside every destructor, where the Python code this may run can do
+    // anything, end the thread included (python/owned_reference.h).
+    release_dropped_references();
+    return result;
   }
 };
 

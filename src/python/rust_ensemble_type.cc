@@ -65,8 +65,7 @@ class SharedBorrow {
   ~SharedBorrow() {
     if (object_ == nullptr) return;
     object_->borrow_flag.fetch_sub(1);
-    // Left behind by a thread that the interpreter ends (owned_reference.h).
-    if (holds_interpreter_lock()) Py_DECREF(reinterpret_cast<PyObject*>(object_));
+    release_from_destructor(reinterpret_cast<PyObject*>(object_));
   }
 
   const RustEnsemble& ensemble() const { return object_->ensemble; }

@@ -47,10 +47,8 @@ TextViews::TextViews(bool defer_encoding)
     : is_ascii_(look_up_is_ascii()), defer_encoding_(defer_encoding) {}
 
 TextViews::~TextViews() {
-  // Left behind by a thread that the interpreter ends (owned_reference.h).
-  if (!holds_interpreter_lock()) return;
-  for (PyObject* reference : references_) Py_DECREF(reference);
-  Py_XDECREF(is_ascii_);
+  for (PyObject* reference : references_) release_from_destructor(reference);
+  release_from_destructor(is_ascii_);
 }
 
 TextViews::TextViews(TextViews&& other) noexcept

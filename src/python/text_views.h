@@ -19,8 +19,8 @@ namespace vesko::py {
 // Holds a reference to each string appended, and to its UTF-8 encoding when
 // one is made, for as long as it lives, so the views stay valid whatever
 // happens to the caller's containers. Made, used and destroyed with the
-// interpreter lock held; a thread that the interpreter ends leaves the
-// references behind (owned_reference.h).
+// interpreter lock held; it releases them as a destructor must
+// (owned_reference.h).
 //
 // A string that must be encoded (it is not ASCII, or the interpreter cannot
 // lend its bytes) is encoded when appended, unless encoding is deferred: then

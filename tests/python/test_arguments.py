@@ -146,6 +146,65 @@ def test_texts_read_in_place_or_encoded_give_the_same_answers(ensemble):
     assert features_batch(fresh) == features_batch(kept)
 
 
+class _Logged:
+    """Logs when it is released."""
+    def __init__(self, log, name):
+        self.log, self.name = log, name
+
+    def __del__(self):
+        self.log.append(f"released {self.name}")
+
+
+class _LoggedText(str):
+    def __del__(self):
+        self.log.append(f"released {self}")
+
+
+class _LoggingSequence:
+    """Makes each item when read (only the callee holds it) and logs the read."""
+    def __init__(self, log, makers):
+        self.log, self.makers = log, makers
+
+    def __len__(self):
+        return len(self.makers)
+
+    def __getitem__(self, index):
+        make = self.makers[index]  # IndexError ends the iteration
+        self.log.append(f"read {index}")
+        return make()
+
+
+def test_items_and_errors_a_call_drops_are_released_by_its_end(ensemble):
+    # What the callee alone holds is released by the time the call returns,
+    # whether it succeeds or fails; an item that had to be encoded already
+    # before the next is read, so a long lazy sequence never piles up.
+    log = []
+
+    def text(value):
+        def make():
+            item = _LoggedText(value)
+            item.log = log
+            return item
+        return make
+
+    def failing():
+        raise TypeError("no text here", _Logged(log, "error"))
+
+    for call in (features_batch, ensemble.predict_proba_batch):
+        del log[:]
+        call(_LoggingSequence(log, [text("caf\u00e9"), text("plain"), text("na\u00efve")]))
+        assert log.index("released caf\u00e9") < log.index("read 1")
+        assert log.index("released na\u00efve") > log.index("read 2")
+        assert sorted(log) == ["read 0", "read 1", "read 2", "released caf\u00e9",
+                               "released na\u00efve", "released plain"]
+        for last, error in ((lambda: _Logged(log, "item"), "item"), (failing, "error")):
+            del log[:]
+            with pytest.raises(TypeError):
+                call(_LoggingSequence(log, [text("plain"), text("caf\u00e9"), last]))
+            assert sorted(log) == sorted(["read 0", "read 1", "read 2", "released caf\u00e9",
+                                          "released plain", f"released {error}"])
+
+
 def test_over_reported_length_is_not_trusted(tiny_dir):
     result = isolated.run(f"""
         import vesko

@@ -1,7 +1,8 @@
 """Python code that runs in the middle of a vesko call: the codec error handler
 registered as "strict" (called while an e-mail holding a lone surrogate is
 encoded), a finalizer of cyclic garbage (started by an allocation inside the
-call, on 3.9 to 3.11) and a lazy sequence's __getitem__. That code may call
+call, on 3.9 to 3.11), a lazy sequence's __getitem__, and the finalizer of an
+item or error that vesko drops, whose last reference it holds. That code may call
 vesko again, wait with the interpreter lock released while another thread
 calls it, fork, or still be waiting when the interpreter exits. Every call must
 end with its own result or exception, nothing may hang or crash, and a forked
@@ -76,15 +77,45 @@ def inner_calls(who):
            EXPECTED_FEATURES)
 
 
+class Finalized:
+    def __del__(self):
+        run_code()
+
+
+class FinalizedStr(str):
+    def __del__(self):
+        run_code()
+
+
+def raise_carrying_finalized():
+    raise TypeError("no e-mail here", Finalized())
+
+
+# What a lazy sequence gives at LATE for vesko to drop, and the outcome.
+DROPPED = {
+    "a str": (lambda: FinalizedStr(EMAILS[LATE]), lambda: EXPECTED),
+    "an ASCII str": (lambda: FinalizedStr("plain text"),  # viewed in place, kept to the end
+                     lambda: ensemble.predict_proba_batch(with_late("plain text"))),
+    "not a str": (Finalized, lambda: TypeError),
+    "an error": (raise_carrying_finalized, lambda: TypeError),
+}
+
+
 class Lazy:
     '''The e-mails as a sequence that is neither a list nor a tuple, read item by
-    item; run_code() runs when LATE is read.'''
+    item. When LATE is read, run_code() runs, or the item is one of DROPPED.'''
+    def __init__(self, dropped=None):
+        self.dropped = dropped
+
     def __len__(self):
         return len(EMAILS)
 
     def __getitem__(self, index):
-        if index == LATE:
-            run_code()
+        if index != LATE:
+            return EMAILS[index]
+        if self.dropped:
+            return DROPPED[self.dropped][0]()
+        run_code()
         return EMAILS[index]
 
 
@@ -93,6 +124,8 @@ def outer_call(source, container="list"):
     "strict" handler replaces the surrogate with "?", the built-in one raises.'''
     if source == "lazy":
         emails, expected = Lazy(), EXPECTED
+    elif source == "dropped":
+        emails, expected = Lazy(container), DROPPED[container][1]()
     else:  # a fresh string each time, whatever Python caches for a string
         emails = with_late("".join(["lone \\ud800", " surrogate"]), CONTAINERS[container])
         expected = EXPECTED_REPLACED if source == "handler" else UnicodeEncodeError
@@ -238,7 +271,7 @@ helper.join(WAIT)
 @pytest.mark.parametrize("action", REENTRY_ACTIONS)
 @pytest.mark.parametrize("source, container", [
     ("handler", "list"), ("handler", "tuple"), ("finalizer", "list"), ("finalizer", "tuple"),
-    ("lazy", "lazy")])
+    ("lazy", "lazy"), ("dropped", "a str")])
 def test_code_run_inside_a_call_uses_vesko(source, container, action):
     result = run_child(REENTRY, SOURCE=source, CONTAINER=container, ACTION=action, ROUNDS=20)
     ran = [NESTS] if source == "finalizer" else [True]
@@ -340,7 +373,8 @@ say("exiting")
 
 
 @pytest.mark.parametrize("source, container", [
-    ("handler", "list"), ("handler", "tuple"), ("lazy", "lazy")])
+    ("handler", "list"), ("handler", "tuple"), ("lazy", "lazy"), ("dropped", "a str"),
+    ("dropped", "an ASCII str"), ("dropped", "not a str"), ("dropped", "an error")])
 def test_daemon_thread_inside_a_call_at_exit(source, container):
     result = run_child(EXIT, SOURCE=source, CONTAINER=container)
     assert (result.returncode, "FATAL" in result.stderr) == (0, False), (
