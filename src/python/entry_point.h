@@ -32,6 +32,7 @@ struct EntryPoint;
 template <typename... Args, PyObject* (*Function)(Args...)>
 struct EntryPoint<Function> {
   static PyObject* call(Args... args) {
+    const CallThreadState thread_state;
     PyObject* result = nullptr;
     try {
       result = Function(args...);

@@ -17,7 +17,8 @@
 // - A thread that the interpreter ends runs our destructors as it unwinds,
 //   holding no thread state, and nothing may touch the interpreter then. So
 //   a destructor releases nothing unless the thread holds the interpreter
-//   lock; it leaves the reference behind, which costs nothing in a process
+//   lock on the thread state its call entered with (outside every call,
+//   never); it leaves the reference behind, which costs nothing in a process
 //   that is exiting.
 #ifndef VESKO_PYTHON_OWNED_REFERENCE_H_
 #define VESKO_PYTHON_OWNED_REFERENCE_H_
@@ -27,14 +28,21 @@
 
 #include <utility>
 
-// Not in the limited API, but exported by every CPython 3 with this meaning:
-// 1 when this thread holds the interpreter lock. Once a sub-interpreter has
-// been created in the process, CPython stops tracking and it always answers 1.
-extern "C" int PyGILState_Check(void);
-
 namespace vesko::py {
 
-inline bool holds_interpreter_lock() { return PyGILState_Check() != 0; }
+// Notes, for its life, the thread state that a call runs on, so that its
+// destructors can tell whether the thread still holds the interpreter lock
+// on it. The entry point makes one, with the lock held.
+class CallThreadState {
+ public:
+  CallThreadState();
+  ~CallThreadState();
+  CallThreadState(const CallThreadState&) = delete;
+  CallThreadState& operator=(const CallThreadState&) = delete;
+
+ private:
+  PyThreadState* outer_;  // that of the call this one runs inside, if any
+};
 
 // Releases `object` (or nothing, for null) as a destructor must: at once when
 // that runs no code, else by the next release_dropped_references on this

@@ -343,9 +343,16 @@ def test_fork_while_code_runs_inside_a_call(source, container, forker):
 
 # A daemon thread's call waits in the code for an event that only a finalizer
 # run by the interpreter's exit sets: the thread wakes while the interpreter
-# is finalizing, and can no longer take the lock.
+# is finalizing, and can no longer take the lock. Also in a process that has
+# made a sub-interpreter.
 EXIT = """
 started, wake = threading.Event(), threading.Event()
+if SUB_INTERPRETER:  # after which CPython's own check of the lock always answers yes
+    try:
+        import _interpreters as interpreters
+    except ImportError:
+        import _xxsubinterpreters as interpreters
+    interpreters.create()
 
 def run_code():
     started.set()
@@ -372,11 +379,13 @@ say("exiting")
 """
 
 
-@pytest.mark.parametrize("source, container", [
-    ("handler", "list"), ("handler", "tuple"), ("lazy", "lazy"), ("dropped", "a str"),
-    ("dropped", "an ASCII str"), ("dropped", "not a str"), ("dropped", "an error")])
-def test_daemon_thread_inside_a_call_at_exit(source, container):
-    result = run_child(EXIT, SOURCE=source, CONTAINER=container)
+@pytest.mark.parametrize("source, container, sub_interpreter", [
+    ("handler", "list", False), ("handler", "tuple", False), ("lazy", "lazy", False),
+    ("dropped", "a str", False), ("dropped", "an ASCII str", False),
+    ("dropped", "not a str", False), ("dropped", "an error", False),
+    ("handler", "list", True), ("lazy", "lazy", True), ("dropped", "an ASCII str", True)])
+def test_daemon_thread_inside_a_call_at_exit(source, container, sub_interpreter):
+    result = run_child(EXIT, SOURCE=source, CONTAINER=container, SUB_INTERPRETER=sub_interpreter)
     assert (result.returncode, "FATAL" in result.stderr) == (0, False), (
         f"status {result.returncode}, stderr: {result.stderr[-3000:]}")
     assert lines_of(result) == ["exit-time finalizer done", "exiting"]
